@@ -1,0 +1,69 @@
+// The client area as the saver drew it: W x H pixels of 24-bit RGB that persist between ticks,
+// plus the pixels touched since the last flush, so a backend can send just those, in their
+// final colours. When more pixels are touched than the list holds, the next flush is whole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "platform/common/runtime.h"
+
+namespace ps {
+
+class Surface {
+ public:
+  // Room in the touched list: a tick touches at most 4000 pixels.
+  static constexpr std::size_t kTouchedCapacity = 1u << 15;
+  static constexpr int kMaxSide = 32767;
+
+  Surface() { touched_.resize(kTouchedCapacity); }
+
+  // A new client size, cleared to the given colour. Sizes below 1 give an empty area. Shrinking,
+  // or growing within a size held before, allocates nothing.
+  void resize(int width, int height, Rgb fill);
+  void clear(Rgb fill);
+
+  // A point at (x, y) lands on the pixel (floor(x), floor(y)); one outside the area (or not a
+  // number) is ignored.
+  void plot(float x, float y, Rgb colour) {
+    if (!(x >= 0.0f && y >= 0.0f && x < scale_width_ && y < scale_height_)) return;
+    const auto index = static_cast<std::uint32_t>(static_cast<int>(y)) * width_ +
+                       static_cast<std::uint32_t>(static_cast<int>(x));
+    pixels_[index] = colour;
+    if (touched_count_ < kTouchedCapacity)
+      touched_[touched_count_++] = index;
+    else
+      whole_ = true;
+  }
+
+  int width() const { return static_cast<int>(width_); }
+  int height() const { return static_cast<int>(height_); }
+  float scale_width() const { return scale_width_; }
+  float scale_height() const { return scale_height_; }
+  Rgb at(int x, int y) const { return pixels_[static_cast<std::size_t>(y) * width_ + x]; }
+  std::span<const Rgb> pixels() const { return {pixels_.data(), std::size_t{width_} * height_}; }
+
+  // Since the last flush: the touched pixels (as y * width + x, possibly repeated, in the order
+  // drawn), or whole() when the entire area must be sent.
+  std::span<const std::uint32_t> touched() const { return {touched_.data(), touched_count_}; }
+  bool whole() const { return whole_; }
+  bool dirty() const { return whole_ || touched_count_ != 0; }
+  void flushed() {
+    touched_count_ = 0;
+    whole_ = false;
+  }
+
+ private:
+  std::vector<Rgb> pixels_;
+  std::vector<std::uint32_t> touched_;
+  std::size_t touched_count_ = 0;
+  std::uint32_t width_ = 0;
+  std::uint32_t height_ = 0;
+  float scale_width_ = 0.0f;
+  float scale_height_ = 0.0f;
+  bool whole_ = false;
+};
+
+}  // namespace ps
