@@ -38,9 +38,12 @@ TEST_P(Ends, ShowsThePointerOnceAndEndsAtOnce) {
 INSTANTIATE_TEST_SUITE_P(Exits, Ends, ::testing::Values(Input::Key, Input::Click, Input::Close),
                          [](const auto& info) {
                            switch (info.param) {
-                             case Input::Key: return "Key";
-                             case Input::Click: return "Click";
-                             default: return "CloseRequest";
+                             case Input::Key:
+                               return "Key";
+                             case Input::Click:
+                               return "Click";
+                             default:
+                               return "CloseRequest";
                            }
                          });
 

@@ -46,9 +46,9 @@ TEST_P(StepFactors, MoveEachParticleAtItsMultipleOfItsVelocity) {
 
 INSTANTIATE_TEST_SUITE_P(Motion, StepFactors,
                          testing::Values(Step{4, 1, 2}, Step{8, 1, 3}, Step{12, 1, 1},
-                                         Step{1, 2, 2}, Step{5, 2, 3}, Step{2, 3, 3},
-                                         Step{6, 3, 1}, Step{3, 4, 1}, Step{7, 4, 2},
-                                         Step{11, 4, 3}, Step{1000, 1, 2}, Step{999, 4, 1}));
+                                         Step{1, 2, 2}, Step{5, 2, 3}, Step{2, 3, 3}, Step{6, 3, 1},
+                                         Step{3, 4, 1}, Step{7, 4, 2}, Step{11, 4, 3},
+                                         Step{1000, 1, 2}, Step{999, 4, 1}));
 
 struct Edge {
   const char* what;

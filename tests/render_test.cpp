@@ -86,13 +86,15 @@ TEST_P(BadArguments, FailWithOneLineAndStatus2AndLeaveNoFile) {
 INSTANTIATE_TEST_SUITE_P(
     Render, BadArguments,
     ::testing::Values("", "--ticks 3 --out a.png", "--size 64x48 --ticks 3",
-                      "--ticks 1 --size 64x48 --out a.png --colour red", "--ticks 1 --size 0x48 --out a.png",
-                      "--ticks 1 --size 64x0 --out a.png", "--ticks 1 --size -64x48 --out a.png",
-                      "--ticks 1 --size 16385x2 --out a.png", "--ticks 1 --size 64 --out a.png",
-                      "--ticks 1 --size axb --out a.png", "--ticks 1 --size 64x48x2 --out a.png",
-                      "--size 64x48 --ticks -1 --out a.png", "--size 64x48 --ticks x --out a.png",
-                      "--ticks 1 --size 64x48 --out", "--ticks 1 --size 64x48 --out no/such/folder/a.png",
-                      "--ticks 1 --size 64x48 --frames f", "--ticks 1 --size 64x48 --every 0 --frames f",
+                      "--ticks 1 --size 64x48 --out a.png --colour red",
+                      "--ticks 1 --size 0x48 --out a.png", "--ticks 1 --size 64x0 --out a.png",
+                      "--ticks 1 --size -64x48 --out a.png", "--ticks 1 --size 16385x2 --out a.png",
+                      "--ticks 1 --size 64 --out a.png", "--ticks 1 --size axb --out a.png",
+                      "--ticks 1 --size 64x48x2 --out a.png", "--size 64x48 --ticks -1 --out a.png",
+                      "--size 64x48 --ticks x --out a.png", "--ticks 1 --size 64x48 --out",
+                      "--ticks 1 --size 64x48 --out no/such/folder/a.png",
+                      "--ticks 1 --size 64x48 --frames f",
+                      "--ticks 1 --size 64x48 --every 0 --frames f",
                       "--ticks 1 --size 99999999999999999999x2 --out a.png"));
 
 TEST_F(Render, WritesAnRgbPictureOfExactlyTheSizeAsked) {

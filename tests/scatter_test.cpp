@@ -106,10 +106,13 @@ TEST_P(ColourIndex, RoundsHalvesToTheEvenNeighbour) {
 
 INSTANTIATE_TEST_SUITE_P(Scatter, ColourIndex,
                          testing::Values(Rounding{0.0f, 0}, Rounding{0.49f, 0}, Rounding{0.5f, 0},
-                                         Rounding{0.51f, 1}, Rounding{1.5f, 2},
-                                         Rounding{2.5f, 2}, Rounding{7.5f, 8},
-                                         Rounding{14.5f, 14}, Rounding{14.51f, 15},
-                                         Rounding{14.999999f, 15}));
+                                         Rounding{0.51f, 1}, Rounding{1.5f, 2}, Rounding{2.5f, 2},
+                                         Rounding{7.5f, 8}, Rounding{14.5f, 14},
+                                         Rounding{14.51f, 15}, Rounding{14.999999f, 15},
+                                         Rounding{std::nextafter(3.5f, 0.0f), 3},
+                                         Rounding{std::nextafter(3.5f, 4.0f), 4},
+                                         Rounding{-1.5f, -2}, Rounding{1e30f, 0},
+                                         Rounding{std::nanf(""), 0}));
 
 TEST(Scatter, EndsWithTheCounterAt2500WhateverTicksRanDuringIt) {
   auto show = make_show();

@@ -1,11 +1,11 @@
 // The drawing surface every backend flushes from: where a point lands, what it ignores, what a
 // change of size does, and what a flush is told to send.
+#include "platform/common/surface.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
-
-#include "platform/common/surface.h"
 
 namespace ps::test {
 namespace {
@@ -38,8 +38,15 @@ TEST(Surface, IgnoresPointsOutsideTheClientAreaOrNotANumber) {
   Surface s;
   s.resize(10, 8, 0);
   s.flushed();
-  for (const auto& [x, y] : {std::pair{-0.001f, 1.0f}, {1.0f, -0.5f}, {10.0f, 1.0f}, {1.0f, 8.0f},
-                            {nan, 1.0f}, {1.0f, nan}, {inf, 1.0f}, {-inf, -inf}, {1e30f, 1e30f}})
+  for (const auto& [x, y] : {std::pair{-0.001f, 1.0f},
+                             {1.0f, -0.5f},
+                             {10.0f, 1.0f},
+                             {1.0f, 8.0f},
+                             {nan, 1.0f},
+                             {1.0f, nan},
+                             {inf, 1.0f},
+                             {-inf, -inf},
+                             {1e30f, 1e30f}})
     s.plot(x, y, 0xFFFFFF);
   EXPECT_FALSE(s.dirty());
   for (const Rgb p : s.pixels()) EXPECT_EQ(p, 0u);
