@@ -21,7 +21,14 @@ void restart(Field& f, Platform& p, int i) {
 
 }  // namespace
 
-int colour_index(float pc) { return static_cast<int>(std::nearbyint(pc)); }
+int colour_index(float pc) {
+  // Adding and taking away 2^23 rounds half to even without a call into the maths library on
+  // every drawn particle; pc is always in [0, 15), the rest takes the long way.
+  constexpr float kShift = 8388608.0f;
+  if (pc >= 0.0f && pc < kShift) return static_cast<int>((pc + kShift) - kShift);
+  if (pc > -2147483648.0f && pc < 2147483648.0f) return static_cast<int>(std::nearbyint(pc));
+  return 0;  // not a number, or beyond any index
+}
 
 void scatter(Field& f, Platform& p) {
   for (int i = 1; i <= kParticles; ++i) {
