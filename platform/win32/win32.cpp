@@ -21,8 +21,6 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"pairstream";
 constexpr UINT_PTR kTimerId = 1;
-// DoEvents calls between two clock reads: a particle's work is cheaper than the read itself.
-constexpr int kLookEvery = 32;
 // Distinct colours one flush sends as lines; a flush with more is sent whole.
 constexpr std::size_t kColours = 32;
 
@@ -109,7 +107,10 @@ void Win32::show() {
 
 int Win32::loop() {
   MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    pace_.looked(Pace::Clock::now());  // the queue was just read: the tick need not look first
+    DispatchMessageW(&message);
+  }
   // The thread was told to quit: a close request like any other.
   platform_.form().QueryUnload();
   return 0;
@@ -125,12 +126,12 @@ void Win32::set_interval(int ms) {
 
 int Win32::service() {
   // Every PeekMessage is a round trip to the window server: look about once per millisecond.
-  if (pace_.due()) {
+  if (pace_.due(Pace::Clock::now())) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
     flush();
   }
-  return kLookEvery;
+  return Pace::kCalls;
 }
 
 LRESULT Win32::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
