@@ -69,6 +69,7 @@ class Win32 final : public Backend {
   std::array<Rgb, kColours> colours_{};
   std::array<std::size_t, kColours + 1> starts_{};
   int state_ = 0;
+  int armed_ = 0;  // the timer's period in ms, 0 while stopped
   bool previous_;
   bool shown_ = false;
   bool pressed_ = false;
@@ -118,6 +119,11 @@ int Win32::loop() {
 
 void Win32::set_interval(int ms) {
   if (!hwnd_) return;
+  // The tick sets its own period again first thing. The timer restarted its countdown when the
+  // tick fell due; restarting it now would add the delivery delay to every period (under Wine
+  // 100 ticks per second become 92).
+  if (ms == armed_ && platform_.in_tick()) return;
+  armed_ = ms;
   if (ms > 0)
     SetTimer(hwnd_, kTimerId, static_cast<UINT>(ms), nullptr);
   else
