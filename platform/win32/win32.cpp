@@ -212,10 +212,9 @@ void Win32::flush() {
 
 void Win32::send_whole(HDC dc) {
   const Surface& surface = platform_.surface();
-  SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(surface.width()),
-                    static_cast<DWORD>(surface.height()), 0, 0, 0,
-                    static_cast<UINT>(surface.height()), surface.pixels().data(), &info_,
-                    DIB_RGB_COLORS);
+  SetDIBitsToDevice(
+      dc, 0, 0, static_cast<DWORD>(surface.width()), static_cast<DWORD>(surface.height()), 0, 0, 0,
+      static_cast<UINT>(surface.height()), surface.pixels().data(), &info_, DIB_RGB_COLORS);
 }
 
 // Each touched pixel in its final colour, as a segment from (x, y) to (x + 1, y), which GDI
