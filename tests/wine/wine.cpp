@@ -1,17 +1,39 @@
 // The tests' own Wine prefix and server.
 #include "tests/wine/wine.h"
 
+#include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 
 #include "tests/wine/xserver.h"
 
 namespace ps::e2e {
 
+namespace {
+constexpr char kScratch[] = "pairstream-wine-";
+
+// A prefix takes some 700 MB: remove those that a killed run of ours left behind, named after a
+// process that is gone.
+void remove_abandoned() {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/tmp", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(kScratch, 0) != 0) continue;
+    const long owner = std::strtol(name.c_str() + sizeof kScratch - 1, nullptr, 10);
+    if (owner > 0 && kill(static_cast<pid_t>(owner), 0) != 0 && errno == ESRCH)
+      std::filesystem::remove_all(entry.path(), error);
+  }
+}
+}  // namespace
+
 bool Wine::start(const XServer& x) {
-  char pattern[] = "/tmp/pairstream-wine-XXXXXX";
-  if (!mkdtemp(pattern)) return fail("no scratch folder under /tmp");
+  remove_abandoned();
+  std::string pattern = std::string("/tmp/") + kScratch + std::to_string(getpid()) + "-XXXXXX";
+  if (!mkdtemp(pattern.data())) return fail("no scratch folder under /tmp");
   dir_ = pattern;
   display_ = x.display_name();
   std::filesystem::create_directory(dir_ + "/prefix");
