@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "tests/wine/wine.h"
-#include "tests/wine/xserver.h"
+#include "tests/desktop/xserver.h"
 
 namespace ps::e2e {
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/wine/process.h"
+#include "tests/desktop/process.h"
 
 namespace ps::e2e {
 namespace {

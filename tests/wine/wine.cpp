@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "tests/wine/xserver.h"
+#include "tests/desktop/xserver.h"
 
 namespace ps::e2e {
 

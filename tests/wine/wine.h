@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/wine/process.h"
+#include "tests/desktop/process.h"
 
 namespace ps::e2e {
 

@@ -1,5 +1,5 @@
 // Xvfb, XTest, XGetImage and XFixes for the end-to-end tests.
-#include "tests/wine/xserver.h"
+#include "tests/desktop/xserver.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/wine/process.h"
+#include "tests/desktop/process.h"
 
 struct _XDisplay;
 

@@ -1,5 +1,5 @@
 // Starting, waiting for and ending the test's child processes.
-#include "tests/wine/process.h"
+#include "tests/desktop/process.h"
 
 #include <fcntl.h>
 #include <signal.h>
