@@ -7,6 +7,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xfixes.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <memory>
@@ -57,6 +58,11 @@ void XServer::close() {
   display_ = nullptr;
   stop(pid_);
   pid_ = -1;
+}
+
+void XServer::crash() {
+  display_ = nullptr;
+  if (pid_ > 0) kill(pid_, SIGKILL);
 }
 
 void XServer::move_pointer(int x, int y) {

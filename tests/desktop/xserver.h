@@ -45,6 +45,9 @@ class XServer {
   // Starts Xvfb with one screen of the given size; false (with why()) when it cannot.
   bool start(int width, int height, const std::string& log);
   void close();
+  // The server dies under its clients, as when a session's X server crashes. Our connection is
+  // dropped unread (not closed), since closing it would meet the dead server.
+  void crash();
   const std::string& why() const { return why_; }
   std::string display_name() const { return std::string(":").append(std::to_string(number_)); }
   pid_t pid() const { return pid_; }
