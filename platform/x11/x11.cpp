@@ -450,15 +450,26 @@ bool X11::send_touched() {
 int ignore_error(Display*, XErrorEvent*) { return 0; }  // a refused request is not fatal
 int lost_server(Display*) { _exit(1); }                 // the display is gone: end at once
 
-}  // namespace
-
-int run_desktop(int, char**) {
-  // The ends by signal arrive as events, read in the main loop like any other input.
+// The ends by signal arrive as events, read in the main loop like any other input. They are
+// blocked before main, so that one sent while the saver starts is never lost nor fatal.
+sigset_t end_signals() {
   sigset_t ends;
   sigemptyset(&ends);
   sigaddset(&ends, SIGTERM);
   sigaddset(&ends, SIGINT);
   sigaddset(&ends, SIGHUP);
+  return ends;
+}
+
+[[gnu::constructor]] void block_end_signals() {
+  const sigset_t ends = end_signals();
+  sigprocmask(SIG_BLOCK, &ends, nullptr);
+}
+
+}  // namespace
+
+int run_desktop(int, char**) {
+  const sigset_t ends = end_signals();
   sigprocmask(SIG_BLOCK, &ends, nullptr);
   const int signals = signalfd(-1, &ends, SFD_NONBLOCK | SFD_CLOEXEC);
 
