@@ -6,6 +6,8 @@
 // Input layout (missing bytes read as 0; at most 32 tick and 8 resize events are kept):
 //   byte 0      bits 0-2 all set: another instance runs; bits 3-7: idle ticks (0 to 31)
 //   bytes 1-4   client width and height, two 16-bit sides (see side())
+//   bytes 5-6   sawtooth phase: the counter is moved on by this (mod 2501) once started, as
+//               that many ticks would, so that its wrap at 5000 is within reach of an input
 //   then events: kind byte, 16-bit DoEvents call, payload
 //     kind % 8:  0 tick, 1 key, 2 click, 3 close request, 4-6 move, 7 resize
 //     move:      mode byte; mode % 3 = 0: a step of two signed bytes from the last move,
@@ -118,6 +120,7 @@ struct Plan {
   int height = 0;
   bool previous_instance = false;
   int idle_ticks = 0;
+  int phase = 0;
   std::vector<Headless::Event> events;
 };
 
@@ -128,6 +131,7 @@ Plan decode(Bytes in) {
   plan.idle_ticks = std::min(head >> 3, kMaxIdleTicks);
   plan.width = side(in.u16());
   plan.height = side(in.u16());
+  plan.phase = in.u16() % 2501;
   float x = 0;
   float y = 0;
   int ticks = 0;
@@ -350,6 +354,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   allocations = 0;
   armed = true;
   bool running = headless->start(watch);
+  if (running) form->field.nn += plan.phase;
   for (int t = 0; t < plan.idle_ticks; ++t) running = headless->tick() && running;
   running = headless->run() && running;
   running = headless->tick() && running;

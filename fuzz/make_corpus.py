@@ -11,8 +11,9 @@ def side(n):
             return bits << 13 | n
     raise ValueError(n)
 
-def head(ticks=0, second=False, w=1000, h=800):
-    return bytes([(ticks << 3) | (7 if second else 0)]) + struct.pack('<HH', side(w), side(h))
+def head(ticks=0, second=False, w=1000, h=800, phase=0):
+    return (bytes([(ticks << 3) | (7 if second else 0)])
+            + struct.pack('<HHH', side(w), side(h), phase))
 
 def ev(kind, at, payload=b''):
     return bytes([kind]) + struct.pack('<H', at) + payload
@@ -43,7 +44,8 @@ seeds = {
     'empty_area': head(5, w=0, h=0),
     'one_pixel': head(5, w=1, h=1),
     'largest': head(1, w=4096, h=4096) + ev(KEY, 1600),
-    'wrap': head(31, w=17, h=9) + b''.join(ev(TICK, 1100 + 1001 * i) for i in range(20)),
+    'wrap': head(31, w=17, h=9, phase=2490) + b''.join(ev(TICK, 1100 + 1001 * i) for i in range(20)),
+    'wrap_then_key': head(12, phase=2495) + ev(KEY, 9500),
 }
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'corpus')
