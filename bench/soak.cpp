@@ -135,8 +135,8 @@ int main(int argc, char** argv) {
         const double out = std::max(-at, at - edge);
         return out > 0 ? out / std::abs(step) : 0.0;
       };
-      const double over = std::max({beyond(s.x1, s.dx1, w), beyond(s.x2, s.dx2, w),
-                                    beyond(s.y, s.dy, h)});
+      const double over =
+          std::max({beyond(s.x1, s.dx1, w), beyond(s.x2, s.dx2, w), beyond(s.y, s.dy, h)});
       worst_overshoot = std::max(worst_overshoot, over);
       // A step from a dot on the edge lands a step out; allow the rounding of that sum.
       if (over > 1 + 1e-9) violation(t, i, "a particle strayed more than one step off the screen");
@@ -162,10 +162,10 @@ int main(int argc, char** argv) {
   std::printf("sawtooth           %ld wraps, period %ld to %ld ticks\n", wraps, period_min,
               period_max);
   std::printf("allocations        %ld after start-up\n", allocated);
-  std::printf("resident size      %.1f MiB at start, %.1f MiB first sample, %.1f MiB at most, "
-              "growth %ld bytes\n",
-              rss_at_start / 1048576.0, rss_first / 1048576.0, rss_max / 1048576.0,
-              rss_max - rss_first);
+  std::printf(
+      "resident size      %.1f MiB at start, %.1f MiB first sample, %.1f MiB at most, "
+      "growth %ld bytes\n",
+      rss_at_start / 1048576.0, rss_first / 1048576.0, rss_max / 1048576.0, rss_max - rss_first);
   if (allocated != 0) violation(ticks, 0, "the show allocated after start-up");
   if (ticks >= 2501 && (period_min != 2501 || period_max != 2501))
     violation(ticks, 0, "the sawtooth period is not 2501 ticks");
