@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
       if (over > 1 + 1e-9) violation(t, i, "a particle strayed more than one step off the screen");
     }
 
-    if (t % kSampleEvery == 0) {
+    if (t % kSampleEvery == 0 || t == ticks) {
       const long rss = resident_bytes();
       if (rss_first == 0) rss_first = rss;
       rss_max = std::max(rss_max, rss);
