@@ -1,0 +1,295 @@
+// The Windows backend and the .scr's entry: one topmost popup over the primary monitor, its
+// timer and message queue translated into Form1's events, and the surface sent to the window
+// as the pixels touched since the last flush. Needs Windows 8 or later.
+#include <windows.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/common/pace.h"
+#include "platform/desktop.h"
+#include "platform/platform.h"
+#include "platform/win32/arguments.h"
+#include "shell/form1.h"
+
+namespace ps {
+namespace {
+
+constexpr wchar_t kClassName[] = L"pairstream";
+constexpr UINT_PTR kTimerId = 1;
+// Distinct colours one flush sends as lines; a flush with more is sent whole.
+constexpr std::size_t kColours = 32;
+
+COLORREF colorref(Rgb rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
+
+LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+
+class Win32 final : public Backend {
+ public:
+  explicit Win32(bool previous)
+      : points_(2 * Surface::kTouchedCapacity),
+        counts_(Surface::kTouchedCapacity, 2),
+        slots_(Surface::kTouchedCapacity),
+        previous_(previous) {}
+
+  Platform& platform() { return platform_; }
+  bool open(HINSTANCE instance);
+  void show();
+  int loop();
+  LRESULT handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+
+  // Backend. Cls and BackColor mark the surface whole, so the next flush repaints it.
+  void repaint() override {}
+  void window_state(int state) override { state_ = state; }
+  void set_interval(int ms) override;
+  bool previous_instance() override { return previous_; }
+  int show_cursor(std::int32_t show) override { return ShowCursor(show); }
+  int service() override;
+  [[noreturn]] void end() override { ExitProcess(0); }
+
+ private:
+  void resized(int width, int height);
+  void flush();
+  void send_whole(HDC dc);
+  bool send_touched();
+
+  Platform platform_{*this};
+  Pace pace_;
+  HWND hwnd_ = nullptr;
+  HDC dc_ = nullptr;
+  BITMAPINFO info_{};
+  // Every touched pixel as a one-pixel segment, grouped by colour; sized once, here.
+  std::vector<POINT> points_;
+  std::vector<DWORD> counts_;
+  std::vector<std::uint8_t> slots_;
+  std::array<Rgb, kColours> colours_{};
+  std::array<std::size_t, kColours + 1> starts_{};
+  int state_ = 0;
+  int armed_ = 0;  // the timer's period in ms, 0 while stopped
+  bool previous_;
+  bool shown_ = false;
+  bool pressed_ = false;
+};
+
+bool Win32::open(HINSTANCE instance) {
+  WNDCLASSEXW type{};
+  type.cbSize = sizeof type;
+  type.style = CS_OWNDC;  // one DC for the whole run: no GetDC per flush
+  type.lpfnWndProc = procedure;
+  type.hInstance = instance;
+  type.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  type.lpszClassName = kClassName;
+  if (!RegisterClassExW(&type)) return false;
+  // Created at the monitor's full size: a window that grows only when maximised stays small
+  // where no window manager maximises it.
+  hwnd_ = CreateWindowExW(WS_EX_TOPMOST, kClassName, L"pairstream", WS_POPUP, 0, 0,
+                          GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr,
+                          nullptr, instance, this);
+  if (!hwnd_) return false;
+  dc_ = GetDC(hwnd_);
+  SelectObject(dc_, GetStockObject(DC_PEN));
+  RECT client{};
+  GetClientRect(hwnd_, &client);
+  resized(client.right, client.bottom);
+  set_interval(platform_.Timer1.interval());
+  return true;
+}
+
+void Win32::show() {
+  ShowWindow(hwnd_, state_ == 2 ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
+  SetForegroundWindow(hwnd_);
+  shown_ = true;
+  UpdateWindow(hwnd_);
+}
+
+int Win32::loop() {
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    pace_.looked(Pace::Clock::now());  // the queue was just read: the tick need not look first
+    DispatchMessageW(&message);
+  }
+  // The thread was told to quit: a close request like any other.
+  platform_.form().QueryUnload();
+  return 0;
+}
+
+void Win32::set_interval(int ms) {
+  if (!hwnd_) return;
+  // The tick sets its own period again first thing. The timer restarted its countdown when the
+  // tick fell due; restarting it now would add the delivery delay to every period (under Wine
+  // 100 ticks per second become 92).
+  if (ms == armed_ && platform_.in_tick()) return;
+  armed_ = ms;
+  if (ms > 0)
+    SetTimer(hwnd_, kTimerId, static_cast<UINT>(ms), nullptr);
+  else
+    KillTimer(hwnd_, kTimerId);
+}
+
+int Win32::service() {
+  // Every PeekMessage is a round trip to the window server: look about once per millisecond.
+  if (pace_.due(Pace::Clock::now())) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    flush();
+  }
+  return Pace::kCalls;
+}
+
+LRESULT Win32::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  Events& form = platform_.form();
+  switch (message) {
+    case WM_TIMER:
+      platform_.tick_due();
+      platform_.run_pending_tick();
+      flush();
+      return 0;
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+      form.KeyDown();
+      return 0;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_XBUTTONDOWN:
+      pressed_ = true;
+      return 0;
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONUP:
+    case WM_XBUTTONUP:
+      if (pressed_) form.Click();
+      return 0;
+    case WM_MOUSEMOVE:
+      form.MouseMove(static_cast<float>(GET_X_LPARAM(lparam)),
+                     static_cast<float>(GET_Y_LPARAM(lparam)));
+      return 0;
+    case WM_CLOSE:
+    case WM_QUERYENDSESSION:
+    case WM_ENDSESSION:
+      form.QueryUnload();
+      return 0;
+    case WM_SIZE:
+      resized(LOWORD(lparam), HIWORD(lparam));
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;  // every pixel comes from the surface
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      send_whole(BeginPaint(hwnd, &paint));
+      EndPaint(hwnd, &paint);
+      platform_.surface().flushed();
+      return 0;
+    }
+    default:
+      return DefWindowProcW(hwnd, message, wparam, lparam);
+  }
+}
+
+void Win32::resized(int width, int height) {
+  const Surface& surface = platform_.surface();
+  if (width == surface.width() && height == surface.height()) return;
+  platform_.resize(width, height);
+  info_.bmiHeader.biSize = sizeof info_.bmiHeader;
+  info_.bmiHeader.biWidth = surface.width();
+  info_.bmiHeader.biHeight = -surface.height();  // top row first, as the surface holds it
+  info_.bmiHeader.biPlanes = 1;
+  info_.bmiHeader.biBitCount = 32;  // 0x00RRGGBB per pixel: the surface's own layout
+  info_.bmiHeader.biCompression = BI_RGB;
+}
+
+void Win32::flush() {
+  Surface& surface = platform_.surface();
+  // Until the window shows, nothing is sent: its first paint sends the whole surface.
+  if (!shown_ || !surface.dirty()) return;
+  if (surface.whole() || !send_touched()) send_whole(dc_);
+  surface.flushed();
+}
+
+void Win32::send_whole(HDC dc) {
+  const Surface& surface = platform_.surface();
+  SetDIBitsToDevice(
+      dc, 0, 0, static_cast<DWORD>(surface.width()), static_cast<DWORD>(surface.height()), 0, 0, 0,
+      static_cast<UINT>(surface.height()), surface.pixels().data(), &info_, DIB_RGB_COLORS);
+}
+
+// Each touched pixel in its final colour, as a segment from (x, y) to (x + 1, y), which GDI
+// draws as that one pixel; one PolyPolyline per colour. False when there are too many colours.
+bool Win32::send_touched() {
+  const Surface& surface = platform_.surface();
+  const auto touched = surface.touched();
+  const auto pixels = surface.pixels();
+  std::size_t used = 0;
+  std::size_t last = 0;
+  starts_.fill(0);
+  for (std::size_t i = 0; i < touched.size(); ++i) {
+    const Rgb colour = pixels[touched[i]];
+    if (used == 0 || colours_[last] != colour) {
+      last = static_cast<std::size_t>(std::find(colours_.begin(), colours_.begin() + used, colour) -
+                                      colours_.begin());
+      if (last == used) {
+        if (used == kColours) return false;
+        colours_[used++] = colour;
+      }
+    }
+    slots_[i] = static_cast<std::uint8_t>(last);
+    ++starts_[last + 1];
+  }
+  for (std::size_t c = 1; c <= used; ++c) starts_[c] += starts_[c - 1];
+  const auto width = static_cast<std::uint32_t>(surface.width());
+  std::array<std::size_t, kColours> next{};
+  std::copy(starts_.begin(), starts_.begin() + used, next.begin());
+  for (std::size_t i = 0; i < touched.size(); ++i) {
+    const std::size_t at = 2 * next[slots_[i]]++;
+    const auto x = static_cast<LONG>(touched[i] % width);
+    const auto y = static_cast<LONG>(touched[i] / width);
+    points_[at] = {x, y};
+    points_[at + 1] = {x + 1, y};
+  }
+  for (std::size_t c = 0; c < used; ++c) {
+    SetDCPenColor(dc_, colorref(colours_[c]));
+    PolyPolyline(dc_, points_.data() + 2 * starts_[c], counts_.data(),
+                 static_cast<DWORD>(starts_[c + 1] - starts_[c]));
+  }
+  return true;
+}
+
+LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* backend = reinterpret_cast<Win32*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  return backend ? backend->handle(hwnd, message, wparam, lparam)
+                 : DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+}  // namespace
+
+int run_desktop(int argc, char** argv) {
+  // From here on DLLs load from System32 only, whatever lies beside the .scr.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // The preview and the settings dialog: this saver has neither, and must not take the screen
+  // (nor the single-instance lock) when the user merely selects it.
+  if (preview_or_configure(argc, argv)) return 0;
+  // Taken before any window exists and held until the process ends. A mutex that another
+  // user's instance holds is refused rather than shared: that is an instance too.
+  SetLastError(ERROR_SUCCESS);
+  CreateMutexW(nullptr, FALSE, L"Local\\pairstream-screen-saver");
+  const DWORD error = GetLastError();
+  const bool previous = error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
+
+  auto backend = std::make_unique<Win32>(previous);
+  auto form = std::make_unique<Form1>(backend->platform());
+  // A second instance gets no window at all: Load's first step ends it.
+  if (!previous && !backend->open(GetModuleHandleW(nullptr))) return 1;
+  form->Load();
+  backend->show();
+  return backend->loop();
+}
+
+}  // namespace ps

@@ -1,0 +1,486 @@
+// The X11 backend and the Linux saver's entry: one window over the primary monitor, keyboard
+// and pointer grabbed, the X connection and the signals translated into Form1's events, and the
+// surface sent as the pixels touched since the last flush. Needs a TrueColor visual.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/common/pace.h"
+#include "platform/desktop.h"
+#include "platform/platform.h"
+#include "shell/form1.h"
+
+namespace ps {
+namespace {
+
+// Distinct colours one flush sends as point lists; a flush with more is sent whole.
+constexpr std::size_t kColours = 32;
+
+struct Area {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+// Whether another saver of this user runs: a lock held for the life of the process, released
+// by the kernel however it ends. In the user's runtime directory when there is one, else an
+// abstract socket named after the user.
+bool another_instance_runs() {
+  if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir && *dir) {
+    const std::string path = std::string(dir) + "/pairstream.lock";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) return flock(fd, LOCK_EX | LOCK_NB) != 0;
+  }
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const int length = std::snprintf(address.sun_path + 1, sizeof address.sun_path - 1,
+                                   "pairstream-uid-%u", static_cast<unsigned>(getuid()));
+  return bind(fd, reinterpret_cast<sockaddr*>(&address),
+              static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length)) != 0;
+}
+
+class X11 final : public Backend {
+ public:
+  X11(Display* display, bool previous)
+      : display_(display),
+        points_(Surface::kTouchedCapacity),
+        slots_(Surface::kTouchedCapacity),
+        previous_(previous) {}
+
+  Platform& platform() { return platform_; }
+  void signals(int fd) { signals_ = fd; }
+  void open();
+  void show();
+  [[noreturn]] void loop();
+
+  // Backend. BackColor and Cls mark the surface whole, so the next flush repaints it.
+  void repaint() override {}
+  void window_state(int) override {}  // the window is created covering the monitor
+  void set_interval(int ms) override;
+  bool previous_instance() override { return previous_; }
+  int show_cursor(std::int32_t show) override;
+  int service() override;
+  [[noreturn]] void end() override { _exit(0); }
+
+ private:
+  Area monitor() const;
+  void pump();
+  void translate(XEvent& event);
+  void check_timer(Pace::Clock::time_point now);
+  void grab();
+  void apply_cursor();
+  void resized(int width, int height);
+  void flush();
+  void send_whole();
+  bool send_touched();
+  unsigned long pixel(Rgb rgb) const;
+
+  Platform platform_{*this};
+  Pace pace_;
+  Display* display_;
+  Window root_ = 0;
+  Window window_ = 0;
+  GC gc_ = nullptr;
+  Visual* visual_ = nullptr;
+  int depth_ = 0;
+  Cursor invisible_ = 0;
+  Atom delete_window_ = 0;
+  int randr_event_ = -1;
+  int signals_ = -1;
+  XImage* image_ = nullptr;
+  std::vector<char> converted_;  // the picture in the server's format, when it differs
+  std::array<int, 3> shift_{};
+  bool direct_ = false;  // the surface's 0xRRGGBB words are the server's pixels as they stand
+
+  std::vector<XPoint> points_;
+  std::vector<std::uint8_t> slots_;
+  std::array<Rgb, kColours> colours_{};
+  std::array<int, kColours + 1> starts_{};
+
+  Pace::Clock::time_point next_tick_{};
+  int interval_ = 0;
+  int cursor_ = 0;
+  int grab_tries_ = 0;
+  unsigned pressed_ = 0;  // the button pressed and not yet released, 0 if none
+  bool previous_;
+  bool viewable_ = false;
+  bool grabbed_ = false;
+  bool exposed_ = false;
+};
+
+Area X11::monitor() const {
+  const int screen = DefaultScreen(display_);
+  Area area{0, 0, DisplayWidth(display_, screen), DisplayHeight(display_, screen)};
+  int event_base = 0, error_base = 0;
+  if (!XRRQueryExtension(display_, &event_base, &error_base)) return area;
+  XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display_, root_);
+  if (!resources) return area;
+  if (const RROutput primary = XRRGetOutputPrimary(display_, root_)) {
+    if (XRROutputInfo* output = XRRGetOutputInfo(display_, resources, primary)) {
+      if (output->crtc) {
+        if (XRRCrtcInfo* crtc = XRRGetCrtcInfo(display_, resources, output->crtc)) {
+          if (crtc->width > 0 && crtc->height > 0)
+            area = {crtc->x, crtc->y, static_cast<int>(crtc->width),
+                    static_cast<int>(crtc->height)};
+          XRRFreeCrtcInfo(crtc);
+        }
+      }
+      XRRFreeOutputInfo(output);
+    }
+  }
+  XRRFreeScreenResources(resources);
+  return area;
+}
+
+void X11::open() {
+  const int screen = DefaultScreen(display_);
+  root_ = RootWindow(display_, screen);
+  visual_ = DefaultVisual(display_, screen);
+  depth_ = DefaultDepth(display_, screen);
+  for (int c = 0; c < 3; ++c) {
+    const unsigned long mask = c == 0   ? visual_->red_mask
+                               : c == 1 ? visual_->green_mask
+                                        : visual_->blue_mask;
+    shift_[c] = mask ? std::countr_zero(mask) - (8 - std::popcount(mask)) : 0;
+  }
+
+  int error_base = 0;
+  if (XRRQueryExtension(display_, &randr_event_, &error_base))
+    XRRSelectInput(display_, root_, RRScreenChangeNotifyMask);
+  else
+    randr_event_ = -1;
+
+  // Created at the monitor's full size from the start: without a window manager a window that
+  // only asks to be fullscreen keeps the size it was made with.
+  const Area area = monitor();
+  XSetWindowAttributes attributes{};
+  attributes.background_pixel = BlackPixel(display_, screen);
+  attributes.event_mask = KeyPressMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                          ExposureMask | StructureNotifyMask;
+  window_ = XCreateWindow(display_, root_, area.x, area.y, static_cast<unsigned>(area.width),
+                          static_cast<unsigned>(area.height), 0, CopyFromParent, InputOutput,
+                          CopyFromParent, CWBackPixel | CWEventMask, &attributes);
+  XStoreName(display_, window_, "pairstream");
+  XClassHint hint{const_cast<char*>("pairstream"), const_cast<char*>("pairstream")};
+  XSetClassHint(display_, window_, &hint);
+  delete_window_ = XInternAtom(display_, "WM_DELETE_WINDOW", False);
+  XSetWMProtocols(display_, window_, &delete_window_, 1);
+  Atom fullscreen = XInternAtom(display_, "_NET_WM_STATE_FULLSCREEN", False);
+  XChangeProperty(display_, window_, XInternAtom(display_, "_NET_WM_STATE", False), XA_ATOM, 32,
+                  PropModeReplace, reinterpret_cast<unsigned char*>(&fullscreen), 1);
+  const long no_decorations[5] = {2, 0, 0, 0, 0};  // flags: decorations; decorations: none
+  const Atom motif = XInternAtom(display_, "_MOTIF_WM_HINTS", False);
+  XChangeProperty(display_, window_, motif, motif, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(no_decorations), 5);
+
+  gc_ = XCreateGC(display_, window_, 0, nullptr);
+  const char blank = 0;
+  const Pixmap empty = XCreateBitmapFromData(display_, window_, &blank, 1, 1);
+  XColor black{};
+  invisible_ = XCreatePixmapCursor(display_, empty, empty, &black, &black, 0, 0);
+  XFreePixmap(display_, empty);
+
+  resized(area.width, area.height);
+  set_interval(platform_.Timer1.interval());
+}
+
+void X11::show() {
+  XMapRaised(display_, window_);
+  XFlush(display_);
+}
+
+void X11::set_interval(int ms) {
+  // The tick sets its own period again first thing; its countdown restarted when it fell due,
+  // and restarting it again here would add the delivery delay to every period.
+  if (ms == interval_ && platform_.in_tick()) return;
+  interval_ = ms;
+  next_tick_ = Pace::Clock::now() + std::chrono::milliseconds(ms);
+}
+
+void X11::check_timer(Pace::Clock::time_point now) {
+  if (interval_ <= 0 || now < next_tick_) return;
+  const auto period = std::chrono::milliseconds(interval_);
+  next_tick_ += period;
+  if (next_tick_ <= now) next_tick_ = now + period;  // fell far behind: no burst to catch up
+  platform_.tick_due();
+}
+
+int X11::show_cursor(std::int32_t show) {
+  cursor_ += show != 0 ? 1 : -1;
+  apply_cursor();
+  return cursor_;
+}
+
+void X11::apply_cursor() {
+  const Cursor wear = cursor_ < 0 ? invisible_ : None;
+  if (wear)
+    XDefineCursor(display_, window_, wear);
+  else
+    XUndefineCursor(display_, window_);
+  if (grabbed_)
+    XChangeActivePointerGrab(display_, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
+                             wear, CurrentTime);
+  XFlush(display_);
+}
+
+void X11::grab() {
+  // Input that ends the show must not reach another program, and motion anywhere counts.
+  if (grabbed_ || !viewable_) return;
+  const int keyboard =
+      XGrabKeyboard(display_, window_, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+  const int pointer = XGrabPointer(
+      display_, window_, False, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
+      GrabModeAsync, GrabModeAsync, None, cursor_ < 0 ? invisible_ : None, CurrentTime);
+  grabbed_ = keyboard == GrabSuccess && pointer == GrabSuccess;
+  ++grab_tries_;
+}
+
+int X11::service() {
+  // Every look is a system call or two: make one about once per millisecond.
+  const auto now = Pace::Clock::now();
+  if (pace_.due(now)) {
+    flush();
+    pump();
+    check_timer(now);
+    platform_.run_pending_tick();
+  }
+  return Pace::kCalls;
+}
+
+void X11::pump() {
+  signalfd_siginfo info;
+  while (read(signals_, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+    platform_.form().QueryUnload();
+  while (XEventsQueued(display_, QueuedAfterFlush) > 0) {
+    XEvent event;
+    XNextEvent(display_, &event);
+    translate(event);
+  }
+  if (exposed_) send_whole();
+}
+
+void X11::translate(XEvent& event) {
+  Events& form = platform_.form();
+  switch (event.type) {
+    case KeyPress:
+      form.KeyDown();
+      break;
+    case ButtonPress:
+      if (event.xbutton.button >= Button1 && event.xbutton.button <= Button3)
+        pressed_ = event.xbutton.button;
+      break;
+    case ButtonRelease:
+      if (pressed_ != 0 && event.xbutton.button == pressed_) form.Click();
+      pressed_ = 0;
+      break;
+    case MotionNotify:
+      form.MouseMove(static_cast<float>(event.xmotion.x), static_cast<float>(event.xmotion.y));
+      break;
+    case ClientMessage:
+      if (static_cast<Atom>(event.xclient.data.l[0]) == delete_window_) form.QueryUnload();
+      break;
+    case Expose:
+      exposed_ = true;
+      break;
+    case MapNotify:
+      viewable_ = true;
+      exposed_ = true;
+      grab();
+      break;
+    case UnmapNotify:
+      viewable_ = false;
+      break;
+    case ConfigureNotify:
+      if (event.xconfigure.window == window_ &&
+          (event.xconfigure.width != platform_.surface().width() ||
+           event.xconfigure.height != platform_.surface().height()))
+        resized(event.xconfigure.width, event.xconfigure.height);
+      break;
+    default:
+      // The screen changed size: the window follows the monitor.
+      if (randr_event_ >= 0 && event.type == randr_event_ + RRScreenChangeNotify) {
+        XRRUpdateConfiguration(&event);
+        const Area area = monitor();
+        XMoveResizeWindow(display_, window_, area.x, area.y, static_cast<unsigned>(area.width),
+                          static_cast<unsigned>(area.height));
+      }
+      break;
+  }
+}
+
+[[noreturn]] void X11::loop() {
+  const int fd = ConnectionNumber(display_);
+  for (;;) {
+    flush();
+    pump();
+    const auto now = Pace::Clock::now();
+    check_timer(now);
+    platform_.run_pending_tick();
+    if (!grabbed_ && viewable_ && grab_tries_ < 100) grab();
+    flush();
+    XFlush(display_);
+    if (XEventsQueued(display_, QueuedAlready) > 0) continue;
+
+    // Sleep until the next tick, input or a signal.
+    const auto wait = std::max(next_tick_ - Pace::Clock::now(), Pace::Clock::duration::zero());
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+    timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    if (!grabbed_ && viewable_ && grab_tries_ < 100 && timeout.tv_nsec > 10000000)
+      timeout = {0, 10000000};  // try the grab again soon
+    pollfd fds[2] = {{fd, POLLIN, 0}, {signals_, POLLIN, 0}};
+    ppoll(fds, 2, interval_ > 0 || !grabbed_ ? &timeout : nullptr, nullptr);
+    if ((fds[0].revents & (POLLHUP | POLLERR)) != 0) _exit(1);
+    pace_.looked(Pace::Clock::now());
+  }
+}
+
+void X11::resized(int width, int height) {
+  platform_.resize(width, height);
+  const Surface& surface = platform_.surface();
+  if (image_) {
+    image_->data = nullptr;  // the pixels belong to the surface or to converted_
+    XDestroyImage(image_);
+    image_ = nullptr;
+  }
+  if (surface.width() == 0) return;
+  image_ = XCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap, 0, nullptr,
+                        static_cast<unsigned>(surface.width()),
+                        static_cast<unsigned>(surface.height()), 32, 0);
+  if (!image_) return;
+  direct_ = image_->bits_per_pixel == 32 && image_->byte_order == LSBFirst &&
+            visual_->red_mask == 0xFF0000 && visual_->green_mask == 0xFF00 &&
+            visual_->blue_mask == 0xFF && std::endian::native == std::endian::little;
+  if (direct_) {
+    image_->data = const_cast<char*>(reinterpret_cast<const char*>(surface.pixels().data()));
+  } else {
+    converted_.resize(static_cast<std::size_t>(image_->bytes_per_line) * surface.height());
+    image_->data = converted_.data();
+  }
+}
+
+unsigned long X11::pixel(Rgb rgb) const {
+  const auto place = [](unsigned long channel, int shift, unsigned long mask) {
+    return (shift >= 0 ? channel << shift : channel >> -shift) & mask;
+  };
+  return place(rgb >> 16 & 0xFF, shift_[0], visual_->red_mask) |
+         place(rgb >> 8 & 0xFF, shift_[1], visual_->green_mask) |
+         place(rgb & 0xFF, shift_[2], visual_->blue_mask);
+}
+
+void X11::flush() {
+  Surface& surface = platform_.surface();
+  if (!surface.dirty()) return;
+  // Until the window is shown its Expose brings the whole picture; nothing need be sent.
+  if (!viewable_)
+    exposed_ = true;
+  else if (surface.whole() || !send_touched())
+    exposed_ = true;
+  surface.flushed();
+  if (exposed_ && viewable_) send_whole();
+}
+
+void X11::send_whole() {
+  exposed_ = false;
+  const Surface& surface = platform_.surface();
+  if (!image_ || !viewable_) return;
+  if (!direct_) {
+    for (int y = 0; y < surface.height(); ++y)
+      for (int x = 0; x < surface.width(); ++x) XPutPixel(image_, x, y, pixel(surface.at(x, y)));
+  }
+  XPutImage(display_, window_, gc_, image_, 0, 0, 0, 0, static_cast<unsigned>(surface.width()),
+            static_cast<unsigned>(surface.height()));
+}
+
+bool X11::send_touched() {
+  // Each touched pixel in its final colour, one point list per colour, so the screen ends as if
+  // every point had been drawn in order.
+  const Surface& surface = platform_.surface();
+  const auto touched = surface.touched();
+  const auto pixels = surface.pixels();
+  const auto width = static_cast<std::uint32_t>(surface.width());
+  std::size_t colours = 0;
+  starts_.fill(0);
+  for (std::size_t n = 0; n < touched.size(); ++n) {
+    const Rgb colour = pixels[touched[n]];
+    std::size_t slot = 0;
+    while (slot < colours && colours_[slot] != colour) ++slot;
+    if (slot == colours) {
+      if (colours == kColours) return false;
+      colours_[colours++] = colour;
+    }
+    slots_[n] = static_cast<std::uint8_t>(slot);
+    ++starts_[slot + 1];
+  }
+  for (std::size_t c = 0; c < colours; ++c) starts_[c + 1] += starts_[c];
+  std::array<int, kColours> fill{};
+  for (std::size_t n = 0; n < touched.size(); ++n) {
+    const std::size_t slot = slots_[n];
+    points_[static_cast<std::size_t>(starts_[slot] + fill[slot]++)] = {
+        static_cast<short>(touched[n] % width), static_cast<short>(touched[n] / width)};
+  }
+  for (std::size_t c = 0; c < colours; ++c) {
+    XSetForeground(display_, gc_, pixel(colours_[c]));
+    XDrawPoints(display_, window_, gc_, &points_[static_cast<std::size_t>(starts_[c])],
+                starts_[c + 1] - starts_[c], CoordModeOrigin);
+  }
+  return true;
+}
+
+int ignore_error(Display*, XErrorEvent*) { return 0; }  // a refused request is not fatal
+int lost_server(Display*) { _exit(1); }                 // the display is gone: end at once
+
+}  // namespace
+
+int run_desktop(int, char**) {
+  // The ends by signal arrive as events, read in the main loop like any other input.
+  sigset_t ends;
+  sigemptyset(&ends);
+  sigaddset(&ends, SIGTERM);
+  sigaddset(&ends, SIGINT);
+  sigaddset(&ends, SIGHUP);
+  sigprocmask(SIG_BLOCK, &ends, nullptr);
+  const int signals = signalfd(-1, &ends, SFD_NONBLOCK | SFD_CLOEXEC);
+
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) {
+    std::fprintf(stderr, "pairstream: cannot open the display '%s'\n",
+                 std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "");
+    return 1;
+  }
+  XSetErrorHandler(ignore_error);
+  XSetIOErrorHandler(lost_server);
+  fcntl(ConnectionNumber(display), F_SETFD, FD_CLOEXEC);
+
+  // A second instance must not change anything, not even make a window.
+  const bool previous = another_instance_runs();
+  auto x11 = std::make_unique<X11>(display, previous);
+  auto form = std::make_unique<Form1>(x11->platform());
+  if (!previous) x11->open();
+  x11->signals(signals);
+  form->Load();
+  x11->show();
+  x11->loop();
+}
+
+}  // namespace ps

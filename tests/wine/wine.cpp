@@ -1,0 +1,96 @@
+// The tests' own Wine prefix and server.
+#include "tests/wine/wine.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+
+#include "tests/wine/xserver.h"
+
+namespace ps::e2e {
+
+namespace {
+constexpr char kScratch[] = "pairstream-wine-";
+
+// A prefix takes some 700 MB: remove those that a killed run of ours left behind, named after a
+// process that is gone.
+void remove_abandoned() {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/tmp", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(kScratch, 0) != 0) continue;
+    const long owner = std::strtol(name.c_str() + sizeof kScratch - 1, nullptr, 10);
+    if (owner > 0 && kill(static_cast<pid_t>(owner), 0) != 0 && errno == ESRCH)
+      std::filesystem::remove_all(entry.path(), error);
+  }
+}
+}  // namespace
+
+bool Wine::start(const XServer& x) {
+  remove_abandoned();
+  std::string pattern = std::string("/tmp/") + kScratch + std::to_string(getpid()) + "-XXXXXX";
+  if (!mkdtemp(pattern.data())) return fail("no scratch folder under /tmp");
+  dir_ = pattern;
+  display_ = x.display_name();
+  std::filesystem::create_directory(dir_ + "/prefix");
+  // Persistent, in the foreground: it stays up between launches and is ours to end by pid.
+  server_ = spawn({{"wineserver", "--foreground", "--persistent"}, env("-all"), file("server")});
+  if (server_ < 0) return fail("wineserver did not start");
+  const auto booted = run({"wineboot", "--init"}, milliseconds(90000));
+  if (!booted || *booted != 0 || !running(server_)) {
+    why_ = "the Wine prefix could not be made: " + read_text(file("wineboot"));
+    close();
+    return false;
+  }
+  return true;
+}
+
+void Wine::close() {
+  if (server_ > 0 && running(server_)) {
+    // Our own prefix's server: -k ends its processes (and only them), then the server.
+    const pid_t killer = spawn({{"wineserver", "--kill"}, env("-all"), {}});
+    wait_exit(killer, milliseconds(5000));
+    stop(killer);
+  }
+  stop(server_);
+  server_ = -1;
+  if (!dir_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  dir_.clear();
+}
+
+std::vector<std::string> Wine::env(const std::string& debug) const {
+  // No Mono, no Gecko, no desktop menu entries: a prefix made in seconds, writing only here.
+  return {"WINEPREFIX=" + dir_ + "/prefix",
+          "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d", "WINEDEBUG=" + debug,
+          "DISPLAY=" + display_};
+}
+
+std::string Wine::file(const std::string& name) { return dir_ + "/" + name + ".log"; }
+
+Launch Wine::launch(const std::string& exe, const std::vector<std::string>& args,
+                    const std::string& debug) {
+  Launch launch;
+  launch.log = file("launch-" + std::to_string(++launches_));
+  std::vector<std::string> argv{"wine", exe};
+  argv.insert(argv.end(), args.begin(), args.end());
+  launch.pid = spawn({argv, env(debug), launch.log});
+  return launch;
+}
+
+std::optional<int> Wine::run(const std::vector<std::string>& command, milliseconds deadline) {
+  std::vector<std::string> argv{"wine"};
+  argv.insert(argv.end(), command.begin(), command.end());
+  const pid_t pid = spawn({argv, env("-all"), file(command.front())});
+  const auto status = wait_exit(pid, deadline);
+  if (!status) stop(pid);
+  return status;
+}
+
+}  // namespace ps::e2e
