@@ -1,13 +1,14 @@
 // The ends a user or the session makes: any key, a click of any of the three buttons, the
 // window manager's close request and the signals idle tools send each end the saver at once
 // with status 0.
+#include "desktop.h"
+
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 #include <signal.h>
 
 #include <algorithm>
-
-#include "desktop.h"
+#include <ostream>
 
 namespace ps::e2e {
 namespace {
@@ -16,6 +17,7 @@ struct Key {
   const char* name;
   unsigned long keysym;
 };
+std::ostream& operator<<(std::ostream& o, const Key& k) { return o << k.name; }
 
 class Keys : public Desktop, public ::testing::WithParamInterface<Key> {};
 
@@ -65,6 +67,7 @@ struct Signal {
   const char* name;
   int number;
 };
+std::ostream& operator<<(std::ostream& o, const Signal& s) { return o << s.name; }
 
 class Signals : public Desktop, public ::testing::WithParamInterface<Signal> {};
 

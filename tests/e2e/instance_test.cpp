@@ -1,10 +1,10 @@
 // One saver per user: a second start while one runs ends at once with status 0 and changes
 // nothing on the screen, and a saver killed outright leaves nothing that stops the next one.
+#include "desktop.h"
+
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 #include <signal.h>
-
-#include "desktop.h"
 
 namespace ps::e2e {
 namespace {

@@ -1,11 +1,12 @@
 // The mouse rule with a real pointer: the first report only records where the pointer is; after
 // that one jump whose squared length exceeds 1000 pixels ends the show, and anything shorter,
 // however often repeated, does not.
+#include "desktop.h"
+
 #include <X11/keysym.h>
 
+#include <ostream>
 #include <thread>
-
-#include "desktop.h"
 
 namespace ps::e2e {
 namespace {
@@ -34,6 +35,9 @@ struct Jump {
   int dx, dy;
   bool ends;
 };
+std::ostream& operator<<(std::ostream& o, const Jump& j) {
+  return o << "(" << j.dx << ", " << j.dy << ")";
+}
 
 class Jumps : public Mouse, public ::testing::WithParamInterface<Jump> {};
 

@@ -1,13 +1,14 @@
 // Start-up on a real X server: a black window over the whole screen within a second, particles
 // lit in palette colours all over it and moving, the pointer hidden, keyboard and pointer
 // grabbed, and arguments ignored.
+#include "desktop.h"
+
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
 #include <algorithm>
+#include <ostream>
 #include <array>
-
-#include "desktop.h"
 
 namespace ps::e2e {
 namespace {
@@ -19,6 +20,9 @@ constexpr std::array<std::uint32_t, 16> kPalette{
 struct Size {
   int width, height;
 };
+std::ostream& operator<<(std::ostream& o, const Size& s) {
+  return o << s.width << "x" << s.height;
+}
 
 class Screens : public Desktop, public ::testing::WithParamInterface<Size> {
  protected:
@@ -104,7 +108,7 @@ TEST_F(Startup, KeyboardAndPointerAreGrabbed) {
   const int keyboard = XGrabKeyboard(x.dpy(), x.root(), False, GrabModeAsync, GrabModeAsync,
                                      CurrentTime);
   const int pointer = XGrabPointer(x.dpy(), x.root(), False, ButtonPressMask, GrabModeAsync,
-                                   GrabModeAsync, None, None, CurrentTime);
+                                   GrabModeAsync, 0, 0, CurrentTime);
   if (keyboard == GrabSuccess) XUngrabKeyboard(x.dpy(), CurrentTime);
   if (pointer == GrabSuccess) XUngrabPointer(x.dpy(), CurrentTime);
   XSync(x.dpy(), False);
