@@ -1,7 +1,7 @@
-// Measures the desktop saver in a private Xvfb of a given size: CPU share of the saver and of the
-// X server over a window of seconds, the saver's peak RSS, ticks per second (one burst of drawing
-// per tick, seen through XDamage on the saver's window) and key-to-exit latency. Prints figures;
-// asserts nothing. Usage: pairstream_desktop_probe WIDTH HEIGHT SECONDS RUNS
+// Measures the desktop saver in a private Xvfb: CPU share of the saver and the X server over
+// SECONDS with nothing watching, ticks per second over a further SECONDS / 2 (bursts of drawing
+// seen through XDamage), peak RSS, and key-to-exit latency over RUNS starts. Prints figures only.
+// Usage: pairstream_desktop_probe WIDTH HEIGHT SECONDS RUNS
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xdamage.h>
@@ -53,18 +53,27 @@ long status_field(pid_t pid, const std::string& name) {
 
 bool shown(const XServer& x) { return full_screen_window(x) && screenshot(x).lit() > 100; }
 
-struct Run {
-  double saver_cpu, server_cpu, ticks, wakeups;
-  long peak_kb;
+struct Usage {
+  double saver_cpu, server_cpu, wakeups;
 };
 
-Run run_for(const XServer& x, const TempDir& runtime, double seconds) {
-  Saver saver(x, runtime.path());
-  if (!wait_until([&] { return shown(x); }, milliseconds(5000))) {
-    std::fprintf(stderr, "the saver did not show: %s\n", describe(saver.wait_exit({})).c_str());
-    std::exit(1);
-  }
-  std::this_thread::sleep_for(milliseconds(1000));
+// CPU shares (in % of one core) and saver wake-ups per second while `watch` runs.
+template <class Watch>
+Usage measure(const XServer& x, Saver& saver, Watch watch) {
+  const double saver0 = cpu_seconds(saver.pid()), server0 = cpu_seconds(x.pid());
+  const long wakeups0 = status_field(saver.pid(), "voluntary_ctxt_switches");
+  const auto start = Clock::now();
+  watch();
+  const double elapsed = duration<double>(Clock::now() - start).count();
+  return {(cpu_seconds(saver.pid()) - saver0) / elapsed * 100,
+          (cpu_seconds(x.pid()) - server0) / elapsed * 100,
+          double(status_field(saver.pid(), "voluntary_ctxt_switches") - wakeups0) / elapsed};
+}
+
+// Bursts of drawing on the saver's window per second, over `seconds`. A tick's points reach the
+// server within a millisecond and ticks are 10 ms apart, so a gap of more than 3 ms between
+// damage reports starts a new tick.
+double ticks_per_second(const XServer& x, double seconds) {
   int damage_event = 0, damage_error = 0;
   if (!XDamageQueryExtension(x.dpy(), &damage_event, &damage_error)) {
     std::fprintf(stderr, "the X server has no DAMAGE extension\n");
@@ -72,8 +81,6 @@ Run run_for(const XServer& x, const TempDir& runtime, double seconds) {
   }
   const Damage damage = XDamageCreate(x.dpy(), full_screen_window(x), XDamageReportNonEmpty);
   XSync(x.dpy(), False);
-  const double saver0 = cpu_seconds(saver.pid()), server0 = cpu_seconds(x.pid());
-  const long wakeups0 = status_field(saver.pid(), "voluntary_ctxt_switches");
   const auto start = Clock::now();
   const auto end = start + duration<double>(seconds);
   long bursts = 0;
@@ -83,7 +90,6 @@ Run run_for(const XServer& x, const TempDir& runtime, double seconds) {
       XEvent e;
       XNextEvent(x.dpy(), &e);
       if (e.type != damage_event + XDamageNotify) continue;
-      // A tick's points reach the server within a millisecond; ticks are 10 ms apart.
       const Time t = reinterpret_cast<XDamageNotifyEvent&>(e).timestamp;
       if (bursts == 0 || t - last > 3) ++bursts;
       last = t;
@@ -94,16 +100,9 @@ Run run_for(const XServer& x, const TempDir& runtime, double seconds) {
     poll(&p, 1, 5);
   }
   const double elapsed = duration<double>(Clock::now() - start).count();
-  Run r{};
-  r.saver_cpu = (cpu_seconds(saver.pid()) - saver0) / elapsed * 100;
-  r.server_cpu = (cpu_seconds(x.pid()) - server0) / elapsed * 100;
-  r.wakeups = double(status_field(saver.pid(), "voluntary_ctxt_switches") - wakeups0) / elapsed;
-  r.ticks = double(bursts) / elapsed;
-  r.peak_kb = status_field(saver.pid(), "VmHWM");
   XDamageDestroy(x.dpy(), damage);
-  saver.signal(SIGTERM);
-  saver.wait_exit(milliseconds(2000));
-  return r;
+  XSync(x.dpy(), True);
+  return double(bursts) / elapsed;
 }
 
 // Milliseconds from the key press to the end of the saver, `runs` times; through XTest in this
@@ -152,18 +151,34 @@ int main(int argc, char** argv) {
   const double seconds = std::atof(argv[3]);
   XServer x(width, height);
   TempDir runtime;
-  const Run r = run_for(x, runtime, seconds);
-  std::printf("pairstream at %dx%d in Xvfb (no window manager), %.0f s:\n", width, height, seconds);
-  std::printf("  CPU, share of one core (utime+stime from /proc/<pid>/stat): saver %.2f %%, "
-              "X server %.2f %%, together %.2f %%\n",
-              r.saver_cpu, r.server_cpu, r.saver_cpu + r.server_cpu);
+  Saver saver(x, runtime.path());
+  if (!wait_until([&] { return shown(x); }, milliseconds(5000))) {
+    std::fprintf(stderr, "the saver did not show: %s\n", describe(saver.wait_exit({})).c_str());
+    return 1;
+  }
+  std::this_thread::sleep_for(milliseconds(1000));
+  // First nothing watches, so the X server's share is the saver's alone.
+  const Usage quiet = measure(x, saver, [&] {
+    std::this_thread::sleep_for(duration<double>(seconds));
+  });
+  double ticks = 0;
+  const Usage counted = measure(x, saver, [&] { ticks = ticks_per_second(x, seconds / 2); });
+  const long peak_kb = status_field(saver.pid(), "VmHWM");
+  saver.signal(SIGTERM);
+  (void)saver.wait_exit(milliseconds(2000));
+
+  std::printf("pairstream at %dx%d in Xvfb (no window manager):\n", width, height);
+  std::printf("  CPU over %.0f s, share of one core (utime+stime from /proc/<pid>/stat): "
+              "saver %.2f %%, X server %.2f %%, together %.2f %%\n",
+              seconds, quiet.saver_cpu, quiet.server_cpu, quiet.saver_cpu + quiet.server_cpu);
+  std::printf("  wake-ups of the saver per second: %.1f (voluntary context switches)\n",
+              quiet.wakeups);
+  std::printf("  ticks per second over a further %.0f s: %.1f (bursts of drawing on the saver's "
+              "window, seen through XDamage; X server %.2f %% meanwhile)\n",
+              seconds / 2, ticks, counted.server_cpu);
   const double target_mb = 16 + 4.0 * width * height / 1e6;
   std::printf("  peak RSS of the saver (VmHWM): %.1f MB (16 MB + 4 B per pixel = %.1f MB)\n",
-              r.peak_kb / 1000.0, target_mb);
-  std::printf("  ticks per second: %.1f (bursts of drawing on the saver's window seen through "
-              "XDamage, one per tick)\n",
-              r.ticks);
-  std::printf("  wake-ups of the saver per second: %.1f (voluntary context switches)\n", r.wakeups);
+              peak_kb / 1000.0, target_mb);
   print_latency("XTest in this process", key_to_exit(x, runtime, runs, false), runs);
   print_latency("through the xdotool command", key_to_exit(x, runtime, runs, true), runs);
   return 0;
