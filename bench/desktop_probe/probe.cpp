@@ -51,8 +51,6 @@ long status_field(pid_t pid, const std::string& name) {
   return -1;
 }
 
-bool shown(const XServer& x) { return full_screen_window(x) && screenshot(x).lit() > 100; }
-
 struct Usage {
   double saver_cpu, server_cpu, wakeups;
 };
@@ -111,7 +109,7 @@ std::vector<double> key_to_exit(const XServer& x, const TempDir& runtime, int ru
   std::vector<double> ms;
   for (int i = 0; i < runs; ++i) {
     Saver saver(x, runtime.path());
-    if (!wait_until([&] { return shown(x); }, milliseconds(5000))) continue;
+    if (!wait_until([&] { return shows_saver(x); }, milliseconds(5000))) continue;
     const int pidfd = int(syscall(SYS_pidfd_open, saver.pid(), 0));
     const auto pressed = Clock::now();
     if (xdotool) {
@@ -152,7 +150,7 @@ int main(int argc, char** argv) {
   XServer x(width, height);
   TempDir runtime;
   Saver saver(x, runtime.path());
-  if (!wait_until([&] { return shown(x); }, milliseconds(5000))) {
+  if (!wait_until([&] { return shows_saver(x); }, milliseconds(5000))) {
     std::fprintf(stderr, "the saver did not show: %s\n", describe(saver.wait_exit({})).c_str());
     return 1;
   }

@@ -24,7 +24,7 @@ class Desktop : public ::testing::Test {
   std::unique_ptr<Saver> start_show(const std::vector<std::string>& args = {}) {
     auto saver = std::make_unique<Saver>(x, runtime.path(), args);
     const bool shown = wait_until(
-        [&] { return !saver->running() || (full_screen_window(x) && screenshot(x).lit() > 100); },
+        [&] { return !saver->running() || shows_saver(x); },
         kStartLimit);
     EXPECT_TRUE(shown) << "no full-screen window with lit pixels within a second";
     EXPECT_TRUE(saver->running()) << describe(saver->wait_exit(milliseconds(0)));

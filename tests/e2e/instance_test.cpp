@@ -1,10 +1,13 @@
 // One saver per user: a second start while one runs ends at once with status 0 and changes
-// nothing on the screen, and a saver killed outright leaves nothing that stops the next one.
+// nothing on the screen, a saver killed outright leaves nothing that stops the next one, and
+// another user's saver is not counted.
 #include "desktop.h"
 
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
+#include <sched.h>
 #include <signal.h>
+#include <unistd.h>
 
 namespace ps::e2e {
 namespace {
@@ -50,6 +53,37 @@ TEST_F(Instance, AStartAfterAnEndedOneRuns) {
   auto next = start_show();
   press_key(x.dpy(), XK_a);
   expect_ends_cleanly(*next);
+}
+
+// Without a runtime directory the saver locks a name made from the user id. Such names live in
+// the network namespace, so a private one keeps this test apart from savers others run here.
+class PerUser : public Desktop {
+ protected:
+  static constexpr int kNobody = 65534;
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "running a saver as another user needs root";
+    if (unshare(CLONE_NEWNET) != 0) GTEST_SKIP() << "no private network namespace";
+  }
+};
+
+TEST_F(PerUser, AnotherUsersSaverNeitherBlocksNorIsBlocked) {
+  XServer other(640, 480);
+  Saver mine(x, "");
+  ASSERT_TRUE(wait_until([&] { return shows_saver(x); }, kStartLimit))
+      << describe(mine.wait_exit(milliseconds(0)));
+  Saver theirs(other, "", {}, "", kNobody);
+  EXPECT_TRUE(wait_until([&] { return shows_saver(other); }, kStartLimit))
+      << "another user's saver did not show: " << describe(theirs.wait_exit(milliseconds(0)));
+  // The lock does hold for the same user, on any display.
+  Saver again(other, "");
+  const auto status = again.wait_exit(kEndLimit);
+  EXPECT_TRUE(exited_cleanly(status)) << describe(status);
+  EXPECT_TRUE(mine.running());
+  ASSERT_TRUE(theirs.running()) << describe(theirs.wait_exit(milliseconds(0)));
+  press_key(other.dpy(), XK_a);
+  EXPECT_TRUE(exited_cleanly(theirs.wait_exit(kEndLimit)));
+  press_key(x.dpy(), XK_a);
+  expect_ends_cleanly(mine);
 }
 
 }  // namespace

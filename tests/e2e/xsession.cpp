@@ -131,8 +131,12 @@ XServer::~XServer() {
 }
 
 Saver::Saver(const XServer& x, const std::string& runtime_dir,
-             const std::vector<std::string>& args, const std::string& path) {
-  std::vector<std::string> argv{path.empty() ? std::string(PAIRSTREAM_SAVER) : path};
+             const std::vector<std::string>& args, const std::string& path, int uid) {
+  std::vector<std::string> argv;
+  if (uid >= 0)
+    argv = {"/usr/bin/setpriv", "--reuid=" + std::to_string(uid), "--regid=" + std::to_string(uid),
+            "--clear-groups"};
+  argv.push_back(path.empty() ? std::string(PAIRSTREAM_SAVER) : path);
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
@@ -142,7 +146,7 @@ Saver::Saver(const XServer& x, const std::string& runtime_dir,
       env.emplace_back(v);
   }
   env.push_back("DISPLAY=" + x.name());
-  env.push_back("XDG_RUNTIME_DIR=" + runtime_dir);
+  if (!runtime_dir.empty()) env.push_back("XDG_RUNTIME_DIR=" + runtime_dir);
   pid_ = spawn(argv, env, nullptr);
 }
 
@@ -196,6 +200,8 @@ Window full_screen_window(const XServer& x) {
   }
   return 0;
 }
+
+bool shows_saver(const XServer& x) { return full_screen_window(x) && screenshot(x).lit() > 100; }
 
 std::string window_name(Display* dpy, Window w) {
   char* name = nullptr;

@@ -59,11 +59,12 @@ class XServer {
 };
 
 // One run of the saver (the path compiled in as PAIRSTREAM_SAVER unless given), killed with
-// SIGKILL at the end if it still runs.
+// SIGKILL at the end if it still runs. An empty `runtime_dir` leaves XDG_RUNTIME_DIR unset; a
+// `uid` of 0 or more runs it as that user (through setpriv, which keeps the pid).
 class Saver {
  public:
   Saver(const XServer& x, const std::string& runtime_dir, const std::vector<std::string>& args = {},
-        const std::string& path = "");
+        const std::string& path = "", int uid = -1);
   ~Saver();
   Saver(const Saver&) = delete;
   Saver& operator=(const Saver&) = delete;
@@ -87,6 +88,8 @@ bool exited_cleanly(std::optional<int> wait_status);
 std::vector<Window> viewable_windows(const XServer& x);
 // The viewable child of the root that covers the whole screen, or 0.
 Window full_screen_window(const XServer& x);
+// Whether the screen shows the saver: a full-screen window and lit particles.
+bool shows_saver(const XServer& x);
 std::string window_name(Display* dpy, Window w);
 // The atoms listed in an ATOM-typed property of `w`.
 std::vector<Atom> atom_list(Display* dpy, Window w, const char* property);
