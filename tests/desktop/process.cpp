@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <fstream>
 #include <sstream>
+#include <string>
 
 extern char** environ;
 
@@ -94,6 +95,13 @@ std::string read_text(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+long resident_kb(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
 }
 
 }  // namespace ps::e2e

@@ -51,5 +51,7 @@ inline void sleep_for(milliseconds ms) { std::this_thread::sleep_for(ms); }
 
 // The whole text of a file (empty when it cannot be read).
 std::string read_text(const std::string& path);
+// A process's resident size in kB, from /proc; -1 when it cannot be read.
+long resident_kb(pid_t pid);
 
 }  // namespace ps::e2e

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <thread>
 
 namespace ps::e2e {
 
@@ -82,6 +83,37 @@ void XServer::tap(unsigned long keysym) {
 
 void XServer::button(unsigned button, bool press) {
   XTestFakeButtonEvent(display_, button, press, CurrentTime);
+  XSync(display_, False);
+}
+
+long XServer::jiggle_pointer(int x, int y, int per_millisecond, milliseconds span) {
+  long sent = 0;
+  const auto begin = Clock::now();
+  for (auto next = begin; Clock::now() - begin < span; next += milliseconds(1)) {
+    for (int i = 0; i < per_millisecond; ++i, ++sent)
+      XTestFakeMotionEvent(display_, 0, x + static_cast<int>(sent % 2), y, CurrentTime);
+    XFlush(display_);
+    std::this_thread::sleep_until(next);
+  }
+  XSync(display_, False);
+  return sent;
+}
+
+void XServer::flash_window(int x, int y, int width, int height, std::uint32_t colour, int times) {
+  XSetWindowAttributes attributes{};
+  attributes.override_redirect = True;
+  attributes.background_pixel = colour;
+  const Window w =
+      XCreateWindow(display_, DefaultRootWindow(display_), x, y, static_cast<unsigned>(width),
+                    static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                    CWOverrideRedirect | CWBackPixel, &attributes);
+  for (int i = 0; i < times; ++i) {
+    XMapRaised(display_, w);
+    XSync(display_, False);
+    XUnmapWindow(display_, w);
+    XSync(display_, False);
+  }
+  XDestroyWindow(display_, w);
   XSync(display_, False);
 }
 

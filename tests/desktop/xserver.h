@@ -57,6 +57,12 @@ class XServer {
   void key(unsigned long keysym, bool press);
   void tap(unsigned long keysym);  // press and release
   void button(unsigned button, bool press);
+  // Moves the pointer back and forth by one pixel around (x, y), `per_millisecond` reports each
+  // millisecond for `span`, as a jittery mouse would; the number of reports sent.
+  long jiggle_pointer(int x, int y, int per_millisecond, milliseconds span);
+  // Maps and unmaps a window of one colour over the given rectangle `times` times, as menus and
+  // notifications do over a saver; the colour is the window's background.
+  void flash_window(int x, int y, int width, int height, std::uint32_t colour, int times);
 
   // What is on the screen.
   Screenshot screenshot();

@@ -34,13 +34,6 @@ std::size_t lit(const Screenshot& shot, int x0 = 0, int y0 = 0, int x1 = -1, int
   return n;
 }
 
-long resident_kb(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  return -1;
-}
-
 // Our own connection to the test's server, for what the shared harness does not do.
 struct Connection {
   explicit Connection(const std::string& name) : display(XOpenDisplay(name.c_str())) {}
@@ -179,22 +172,9 @@ TEST_F(Faults, FloodOfSmallMovesLeavesTicksRunningAndAKeyStillEnds) {
 TEST_F(Faults, WindowsShownOverTheSaverAHundredTimesLeaveNoTrace) {
   const pid_t saver = start();
   ASSERT_NE(shown(saver), 0u);
-  Connection c(x_.display_name());
-  ASSERT_NE(c.display, nullptr);
-  XSetWindowAttributes attributes{};
-  attributes.override_redirect = True;
-  attributes.background_pixel = 0x123456;  // a colour the saver never draws
-  const Window cover =
-      XCreateWindow(c.display, DefaultRootWindow(c.display), 200, 150, 600, 400, 0, CopyFromParent,
-                    InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
   sleep_for(milliseconds(300));
   const long before = resident_kb(saver);
-  for (int i = 0; i < 100; ++i) {
-    XMapRaised(c.display, cover);
-    XSync(c.display, False);
-    XUnmapWindow(c.display, cover);
-    XSync(c.display, False);
-  }
+  x_.flash_window(200, 150, 600, 400, 0x123456, 100);  // a colour the saver never draws
   sleep_for(milliseconds(300));
   const Screenshot shot = x_.screenshot();
   std::size_t stale = 0;

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/wine/wine.h"
 #include "tests/desktop/xserver.h"
+#include "tests/wine/wine.h"
 
 namespace ps::e2e {
 namespace {
@@ -31,26 +31,6 @@ double cpu_seconds(pid_t pid) {
     if (i == 15) stime = std::stoull(field);
   }
   return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-std::size_t count(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
-// Ticks run so far, from the relay trace of the window procedure: a WM_TIMER dispatched while
-// none is being handled. One that arrives inside a tick is merged into it and not counted.
-std::size_t ticks(const std::string& trace) {
-  std::size_t n = 0;
-  int depth = 0;
-  std::istringstream lines(trace);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.find(",msg=WM_TIMER,") == std::string::npos) continue;
-    if (line.find("Call window proc") != std::string::npos && depth++ == 0) ++n;
-    if (line.find("Ret  window proc") != std::string::npos) --depth;
-  }
-  return n;
 }
 
 struct Measure {

@@ -5,13 +5,57 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
+#include <vector>
 
 #include "tests/desktop/xserver.h"
 
 namespace ps::e2e {
+
+std::size_t count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+std::size_t ticks(const std::string& trace) {
+  std::size_t n = 0;
+  int depth = 0;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(",msg=WM_TIMER,") == std::string::npos) continue;
+    if (line.find("Call window proc") != std::string::npos && depth++ == 0) ++n;
+    if (line.find("Ret  window proc") != std::string::npos) --depth;
+  }
+  return n;
+}
+
+double ticks_per_second_while_moving(const std::string& trace) {
+  double first_move = -1, last_move = -1;
+  std::vector<double> starts;
+  int depth = 0;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    const bool call = line.find("Call window proc") != std::string::npos;
+    if (!call && line.find("Ret  window proc") == std::string::npos) continue;
+    const double at = std::strtod(line.c_str(), nullptr);  // "seconds.millis:thread:..."
+    if (line.find(",msg=WM_MOUSEMOVE,") != std::string::npos && call) {
+      if (first_move < 0) first_move = at;
+      last_move = at;
+    } else if (line.find(",msg=WM_TIMER,") != std::string::npos) {
+      if (call && depth++ == 0) starts.push_back(at);
+      if (!call) --depth;
+    }
+  }
+  if (last_move <= first_move) return 0;
+  const auto inside = std::count_if(starts.begin(), starts.end(),
+                                    [&](double at) { return at >= first_move && at <= last_move; });
+  return static_cast<double>(inside) / (last_move - first_move);
+}
 
 namespace {
 constexpr char kScratch[] = "pairstream-wine-";

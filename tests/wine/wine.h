@@ -22,6 +22,17 @@ struct Launch {
   std::string text() const { return read_text(log); }
 };
 
+// How often `what` occurs in a trace.
+std::size_t count(const std::string& text, const std::string& what);
+// Ticks run so far, from the relay trace of the window procedure (WINEDEBUG trace+relay): a
+// WM_TIMER dispatched while none is being handled. One that arrives inside a tick is merged
+// into it and not counted.
+std::size_t ticks(const std::string& trace);
+// Ticks per second while the window received moves, from a relay trace with timestamps
+// (WINEDEBUG trace+relay,+timestamp): the ticks that began between the first and the last
+// WM_MOUSEMOVE, over the time between those two; 0 without two moves.
+double ticks_per_second_while_moving(const std::string& trace);
+
 class Wine {
  public:
   Wine() = default;
