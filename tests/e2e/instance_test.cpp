@@ -69,9 +69,10 @@ class PerUser : public ::testing::Test {
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "running a saver as another user needs root";
     if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) GTEST_SKIP() << "no private namespaces";
-    ASSERT_EQ(mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
     mkdir("/tmp/.X11-unix", 01777);
-    ASSERT_EQ(mount("tmpfs", "/tmp/.X11-unix", "tmpfs", 0, "mode=1777"), 0);
+    if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/tmp/.X11-unix", "tmpfs", 0, "mode=1777") != 0)
+      GTEST_SKIP() << "no private socket directory";
     x.emplace(1280, 720);
     other.emplace(640, 480);
   }
