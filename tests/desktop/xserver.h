@@ -22,6 +22,15 @@ struct Screenshot {
   int height = 0;
   std::vector<std::uint32_t> pixels;
   std::uint32_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+  // Pixels that are not black in [x0, x1) x [y0, y1); the whole screen by default.
+  std::size_t lit(int x0 = 0, int y0 = 0, int x1 = -1, int y1 = -1) const {
+    if (x1 < 0) x1 = width;
+    if (y1 < 0) y1 = height;
+    std::size_t n = 0;
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) n += at(x, y) != 0;
+    return n;
+  }
 };
 
 // A top-level window as the X server sees it.

@@ -25,15 +25,6 @@ namespace {
 constexpr int kWidth = 1280;
 constexpr int kHeight = 720;
 
-std::size_t lit(const Screenshot& shot, int x0 = 0, int y0 = 0, int x1 = -1, int y1 = -1) {
-  if (x1 < 0) x1 = shot.width;
-  if (y1 < 0) y1 = shot.height;
-  std::size_t n = 0;
-  for (int y = y0; y < y1; ++y)
-    for (int x = x0; x < x1; ++x) n += shot.at(x, y) != 0;
-  return n;
-}
-
 // Our own connection to the test's server, for what the shared harness does not do.
 struct Connection {
   explicit Connection(const std::string& name) : display(XOpenDisplay(name.c_str())) {}
@@ -74,7 +65,7 @@ class Faults : public ::testing::Test {
           return window != 0 || !running(pid);
         },
         milliseconds(5000), milliseconds(10));
-    if (window && !poll_until([&] { return lit(x_.screenshot()) > 500; }, milliseconds(3000),
+    if (window && !poll_until([&] { return x_.screenshot().lit() > 500; }, milliseconds(3000),
                               milliseconds(20)))
       return 0;
     return window;
@@ -121,9 +112,9 @@ TEST_F(Faults, ScreenChangingSizeKeepsTheShowGoingInTheNewSize) {
   sleep_for(milliseconds(1500));
   const Screenshot shot = x_.screenshot();
   ASSERT_EQ(shot.width, 800);
-  EXPECT_GT(lit(shot, 0, 0, 400, 300), 50u);
-  EXPECT_GT(lit(shot, 400, 300, 800, 600), 50u);
-  EXPECT_GT(lit(shot, 350, 250, 450, 350), 20u) << "restarts gather at the new centre";
+  EXPECT_GT(shot.lit(0, 0, 400, 300), 50u);
+  EXPECT_GT(shot.lit(400, 300, 800, 600), 50u);
+  EXPECT_GT(shot.lit(350, 250, 450, 350), 20u) << "restarts gather at the new centre";
   EXPECT_TRUE(running(saver));
   x_.tap(XK_space);
   EXPECT_EQ(wait_exit(saver, milliseconds(1000)), 0);
@@ -180,7 +171,7 @@ TEST_F(Faults, WindowsShownOverTheSaverAHundredTimesLeaveNoTrace) {
   std::size_t stale = 0;
   for (const auto p : shot.pixels) stale += p == 0x123456;
   EXPECT_EQ(stale, 0u) << "the covered part was not repaired";
-  EXPECT_GT(lit(shot, 200, 150, 800, 550), 200u);
+  EXPECT_GT(shot.lit(200, 150, 800, 550), 200u);
   EXPECT_LT(resident_kb(saver) - before, 1024) << "kB gained over the storm";
   x_.tap(XK_a);
   EXPECT_EQ(wait_exit(saver, milliseconds(1000)), 0);

@@ -23,7 +23,7 @@ TEST_F(Saver, StartsAsABlackFullScreenWindowWithPaletteParticlesAndNoPointer) {
 
   const Screenshot first = x().screenshot();
   ASSERT_EQ(first.width, kWidth);
-  const std::size_t dots = coloured_pixels(first);
+  const std::size_t dots = first.lit();
   // 1000 pairs of one-pixel dots on black: some off the screen, a few black, some shared.
   EXPECT_GT(dots, 300u);
   EXPECT_LT(dots, 2001u);

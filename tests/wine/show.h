@@ -64,11 +64,6 @@ inline bool is_palette_colour(std::uint32_t rgb) {
   return std::find(kPalette.begin(), kPalette.end(), rgb) != kPalette.end();
 }
 
-inline std::size_t coloured_pixels(const Screenshot& shot) {
-  return static_cast<std::size_t>(
-      std::count_if(shot.pixels.begin(), shot.pixels.end(), [](auto p) { return p != 0; }));
-}
-
 class Saver : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -100,7 +95,7 @@ class Saver : public ::testing::Test {
         },
         milliseconds(15000), milliseconds(20));
     if (window == 0) return 0;
-    const bool particles = poll_until([&] { return coloured_pixels(x().screenshot()) > 200; },
+    const bool particles = poll_until([&] { return x().screenshot().lit() > 200; },
                                       milliseconds(5000), milliseconds(50));
     return particles ? window : 0;
   }

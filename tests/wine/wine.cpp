@@ -22,36 +22,39 @@ std::size_t count(const std::string& text, const std::string& what) {
   return n;
 }
 
-std::size_t ticks(const std::string& trace) {
-  std::size_t n = 0;
-  int depth = 0;
-  std::istringstream lines(trace);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.find(",msg=WM_TIMER,") == std::string::npos) continue;
-    if (line.find("Call window proc") != std::string::npos && depth++ == 0) ++n;
-    if (line.find("Ret  window proc") != std::string::npos) --depth;
-  }
-  return n;
-}
+namespace {
+// Where each tick and each move began: the line's leading number, its time with +timestamp.
+struct Dispatches {
+  std::vector<double> ticks;
+  std::vector<double> moves;
+};
 
-double ticks_per_second_while_moving(const std::string& trace) {
-  double first_move = -1, last_move = -1;
-  std::vector<double> starts;
+Dispatches dispatches(const std::string& trace) {
+  Dispatches found;
   int depth = 0;
   std::istringstream lines(trace);
   for (std::string line; std::getline(lines, line);) {
     const bool call = line.find("Call window proc") != std::string::npos;
     if (!call && line.find("Ret  window proc") == std::string::npos) continue;
     const double at = std::strtod(line.c_str(), nullptr);  // "seconds.millis:thread:..."
-    if (line.find(",msg=WM_MOUSEMOVE,") != std::string::npos && call) {
-      if (first_move < 0) first_move = at;
-      last_move = at;
-    } else if (line.find(",msg=WM_TIMER,") != std::string::npos) {
-      if (call && depth++ == 0) starts.push_back(at);
+    if (line.find(",msg=WM_TIMER,") != std::string::npos) {
+      if (call && depth++ == 0) found.ticks.push_back(at);
       if (!call) --depth;
+    } else if (call && line.find(",msg=WM_MOUSEMOVE,") != std::string::npos) {
+      found.moves.push_back(at);
     }
   }
-  if (last_move <= first_move) return 0;
+  return found;
+}
+}  // namespace
+
+std::size_t ticks(const std::string& trace) { return dispatches(trace).ticks.size(); }
+
+double ticks_per_second_while_moving(const std::string& trace) {
+  const Dispatches found = dispatches(trace);
+  if (found.moves.size() < 2 || found.moves.back() <= found.moves.front()) return 0;
+  const double first_move = found.moves.front(), last_move = found.moves.back();
+  const auto& starts = found.ticks;
   const auto inside = std::count_if(starts.begin(), starts.end(),
                                     [&](double at) { return at >= first_move && at <= last_move; });
   return static_cast<double>(inside) / (last_move - first_move);
