@@ -51,7 +51,7 @@ void BM_TickWithInput(benchmark::State& state) {
   float x = 500;
   for (auto _ : state) {
     state.PauseTiming();
-    const std::uint64_t first = show->headless.platform().calls();
+    const std::uint64_t first = show->headless.calls();
     for (std::uint64_t at = 100; at <= 1000; at += 100) {
       x = x == 500 ? 501 : 500;
       show->headless.post({Headless::Input::Move, first + at, x, 500});

@@ -23,27 +23,26 @@ void restart(Field& f, Platform& p, int i) {
 
 int colour_index(float pc) {
   // Adding and taking away 2^23 rounds half to even without a call into the maths library on
-  // every drawn particle; pc is always in [0, 15), the rest takes the long way.
+  // every drawn particle. pc always lies in [0, 15); anything else (never drawn) gives black.
   constexpr float kShift = 8388608.0f;
-  if (pc >= 0.0f && pc < kShift) return static_cast<int>((pc + kShift) - kShift);
-  if (pc > -2147483648.0f && pc < 2147483648.0f) return static_cast<int>(std::nearbyint(pc));
-  return 0;  // not a number, or beyond any index
+  if (!(pc >= 0.0f && pc < kShift)) return 0;
+  return static_cast<int>((pc + kShift) - kShift);
 }
 
 void scatter(Field& f, Platform& p) {
   for (int i = 1; i <= kParticles; ++i) {
     p.DrawWidth(1);
-    const double v = (p.Rnd() - 0.5) * p.ScaleWidth();
+    const double v = (p.next_random() - 0.5) * p.ScaleWidth();
     f.vx[1][i] = v;
     f.vx[2][i] = v;
-    f.vy[i] = (p.Rnd() - 0.5) * p.ScaleHeight();
-    f.pc[i] = p.Rnd() * 15;
+    f.vy[i] = (p.next_random() - 0.5) * p.ScaleHeight();
+    f.pc[i] = p.next_random() * 15;
     f.py[i] = f.vy[i] + p.ScaleHeight() * 0.5;
     for (int d = 1; d <= 2; ++d) {
       f.px[d][i] = (f.vx[d][i] + p.ScaleWidth() * 0.5) * std::pow(0.85, 3 - 2 * d);
-      plot(p, f.px[d][i], f.py[i], p.QBColor(colour_index(f.pc[i])));
+      plot(p, f.px[d][i], f.py[i], p.palette(colour_index(f.pc[i])));
     }
-    p.DoEvents();
+    p.service_events();
   }
   f.nn = 2500;
 }
@@ -67,14 +66,14 @@ void tick(Field& f, Platform& p) {
     } else if (const double h = p.ScaleHeight(); f.py[i] < 0 || f.py[i] > h) {
       restart(f, p, i);
     } else if (f.nn > 5) {
-      const Rgb colour = p.QBColor(colour_index(f.pc[i]));
+      const Rgb colour = p.palette(colour_index(f.pc[i]));
       plot(p, f.px[1][i], f.py[i], colour);
       plot(p, f.px[2][i], f.py[i], colour);
     }
-    p.DoEvents();
+    p.service_events();
   }
   if (f.nn > 5000) f.nn = 2500;
-  p.DoEvents();
+  p.service_events();
 }
 
 }  // namespace ps

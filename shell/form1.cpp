@@ -5,7 +5,7 @@ namespace ps {
 
 void Form1::Load() {
   // A second instance ends before it changes anything: no pointer, no drawing.
-  if (p_.PrevInstance()) p_.End();
+  if (p_.another_instance_runs()) p_.end_process();
   p_.BackColor(0);
   p_.WindowState(2);
   p_.ShowCursor(0);
@@ -28,7 +28,7 @@ void Form1::MouseMove(float x, float y) {
 
 void Form1::exit() {
   p_.ShowCursor(-1);
-  p_.End();
+  p_.end_process();
 }
 
 }  // namespace ps

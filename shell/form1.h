@@ -9,7 +9,7 @@ namespace ps {
 
 class Form1 final : public Events {
  public:
-  explicit Form1(Platform& platform) : p_(platform) { p_.attach(*this); }
+  explicit Form1(Platform& platform) : p_(platform) {}
 
   void Load() override;
   void Click() override { exit(); }

@@ -29,6 +29,6 @@ inline constexpr std::array<Rgb, 16> kPalette = {
 };
 
 // The palette colour of an index; indices outside 0 to 15 wrap into it rather than read past.
-constexpr Rgb qb_color(int index) { return kPalette[static_cast<unsigned>(index) & 15u]; }
+constexpr Rgb palette_colour(int index) { return kPalette[static_cast<unsigned>(index) & 15u]; }
 
 }  // namespace ps

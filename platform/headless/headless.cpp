@@ -1,5 +1,5 @@
-// The headless backend: the queue is served in order, each event at the DoEvents call it names;
-// a tick runs through the platform's tick rule like any native one.
+// The headless backend: the queue is served in order, each event at the service it names; a
+// tick runs through the platform's tick rule like any native one, and a flush only forgets.
 #include "platform/headless/headless.h"
 
 #include <algorithm>
@@ -7,15 +7,15 @@
 
 namespace ps {
 
-Headless::Headless(int width, int height) { platform_.resize(width, height); }
+Headless::Headless(int width, int height) { stage_.resize(width, height); }
 
 void Headless::post(const Event& event) {
   // Kept in order of `at`, and in order of posting among equals.
-  const auto place = std::upper_bound(queue_.begin() + static_cast<std::ptrdiff_t>(next_),
-                                      queue_.end(), event.at,
-                                      [](std::uint64_t at, const Event& e) { return at < e.at; });
+  const auto place =
+      std::upper_bound(queue_.begin() + static_cast<std::ptrdiff_t>(next_), queue_.end(), event.at,
+                       [](std::uint64_t at, const Event& e) { return at < e.at; });
   queue_.insert(place, event);
-  platform_.look_next();
+  stage_.look_next();
 }
 
 template <class F>
@@ -26,87 +26,65 @@ bool Headless::guarded(F&& body) {
   } catch (const Ended&) {
     return false;
   }
+  stage_.surface().flushed();
   return true;
 }
 
-bool Headless::start(Events& form) {
-  platform_.attach(form);
+bool Headless::start(Events& show) {
+  stage_.attach(show);
   return guarded([&] {
-    form.Load();
+    show.Load();
     shown_ = true;
-    flush();
   });
 }
 
 bool Headless::tick() {
-  return guarded([&] {
-    platform_.tick_due();
-    platform_.run_pending_tick();
-    flush();
-  });
+  return guarded([&] { run_tick(); });
 }
 
 bool Headless::run() {
   return guarded([&] {
     while (next_ < queue_.size()) deliver(queue_[next_++]);
-    flush();
   });
 }
 
 int Headless::service() {
-  const std::uint64_t now = platform_.calls();
+  const std::uint64_t now = stage_.calls();
   // A handler run here may service the queue again; next_ is shared with it.
   while (next_ < queue_.size() && queue_[next_].at <= now) deliver(queue_[next_++]);
-  flush();
+  stage_.surface().flushed();
   if (next_ == queue_.size()) return std::numeric_limits<int>::max();
-  const std::uint64_t wait = queue_[next_].at - now;
-  return static_cast<int>(std::min<std::uint64_t>(wait, std::numeric_limits<int>::max()));
+  return static_cast<int>(
+      std::min<std::uint64_t>(queue_[next_].at - now, std::numeric_limits<int>::max()));
+}
+
+void Headless::run_tick() {
+  stage_.tick_due();
+  if (stage_.run_pending_tick()) ++ticks_run_;
 }
 
 void Headless::deliver(const Event& event) {
-  Events& form = platform_.form();
+  Events& show = stage_.show();
   switch (event.kind) {
     case Input::Key:
-      form.KeyDown();
+      show.KeyDown();
       break;
     case Input::Click:
-      form.Click();
+      show.Click();
       break;
     case Input::Move:
-      form.MouseMove(event.x, event.y);
+      show.MouseMove(event.x, event.y);
       break;
     case Input::Close:
-      form.QueryUnload();
+      show.QueryUnload();
       break;
     case Input::Tick:
-      platform_.tick_due();
-      platform_.run_pending_tick();
+      run_tick();
       break;
     case Input::Resize:
-      platform_.resize(static_cast<int>(event.x), static_cast<int>(event.y));
+      stage_.resize(static_cast<int>(event.x), static_cast<int>(event.y));
       break;
   }
-}
-
-void Headless::flush() {
-  platform_.surface().flushed();
-  ++flushes_;
-}
-
-void Headless::note(Call call) {
-  if (journal_count_ < journal_.size())
-    journal_[journal_count_++] = {call, platform_.back_color(), platform_.scale_mode(),
-                                  window_state_, cursor_};
-}
-
-void Headless::window_state(int state) {
-  window_state_ = state;
-  note(Call::WindowState);
-}
-
-bool Headless::previous_instance() {
-  note(Call::PrevInstance);
-  return previous_instance_;
 }
 
 int Headless::show_cursor(std::int32_t show) {
@@ -117,12 +95,10 @@ int Headless::show_cursor(std::int32_t show) {
     --cursor_;
     ++cursor_hides_;
   }
-  note(Call::ShowCursor);
   return cursor_;
 }
 
 void Headless::end() {
-  note(Call::End);
   ended_ = true;
   throw Ended{};
 }
