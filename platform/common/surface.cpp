@@ -6,7 +6,6 @@
 namespace ps {
 
 void Surface::resize(int width, int height, Rgb fill) {
-  // Past 32767 a side (X11's own limit) the pixel index would no longer fit 32 bits.
   if (width < 1 || height < 1) width = height = 0;
   width = std::min(width, kMaxSide);
   height = std::min(height, kMaxSide);

@@ -16,6 +16,7 @@ class Surface {
  public:
   // Room in the touched list: a tick touches at most 4000 pixels.
   static constexpr std::size_t kTouchedCapacity = 1u << 15;
+  // The largest side a flushed point's 16-bit coordinate holds.
   static constexpr int kMaxSide = 32767;
 
   Surface() { touched_.resize(kTouchedCapacity); }

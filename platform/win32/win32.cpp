@@ -1,28 +1,24 @@
-// The Windows backend and the .scr's entry: one topmost popup over the primary monitor, its
-// timer and message queue translated into Form1's events, and the surface sent to the window
-// as the pixels touched since the last flush. Needs Windows 8 or later.
+// The Windows desktop on the Win32 API: one topmost popup over the primary monitor, its timer
+// and message queue translated into the show's events, and the surface sent to the window as
+// the pixels touched since the last flush. Runs on Windows 8 or later (SetDefaultDllDirectories).
 #include <windows.h>
 #include <windowsx.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
+#include "platform/common/flush.h"
 #include "platform/common/pace.h"
 #include "platform/desktop.h"
-#include "platform/platform.h"
-#include "platform/win32/arguments.h"
-#include "shell/form1.h"
 
 namespace ps {
 namespace {
 
 constexpr wchar_t kClassName[] = L"pairstream";
 constexpr UINT_PTR kTimerId = 1;
-// Distinct colours one flush sends as lines; a flush with more is sent whole.
-constexpr std::size_t kColours = 32;
 
 COLORREF colorref(Rgb rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
@@ -31,22 +27,20 @@ LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
 class Win32 final : public Backend {
  public:
   explicit Win32(bool previous)
-      : points_(2 * Surface::kTouchedCapacity),
+      : segments_(2 * Surface::kTouchedCapacity),
         counts_(Surface::kTouchedCapacity, 2),
-        slots_(Surface::kTouchedCapacity),
         previous_(previous) {}
 
-  Platform& platform() { return platform_; }
+  Stage& stage() { return stage_; }
   bool open(HINSTANCE instance);
   void show();
   int loop();
   LRESULT handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
-  // Backend. Cls and BackColor mark the surface whole, so the next flush repaints it.
-  void repaint() override {}
+  // Backend.
   void window_state(int state) override { state_ = state; }
   void set_interval(int ms) override;
-  bool previous_instance() override { return previous_; }
+  bool another_instance() override { return previous_; }
   int show_cursor(std::int32_t show) override { return ShowCursor(show); }
   int service() override;
   [[noreturn]] void end() override { ExitProcess(0); }
@@ -55,19 +49,17 @@ class Win32 final : public Backend {
   void resized(int width, int height);
   void flush();
   void send_whole(HDC dc);
-  bool send_touched();
+  void draw(Rgb colour, std::span<const Flush::Point> points);
 
-  Platform platform_{*this};
+  Stage stage_{*this};
   Pace pace_;
+  Flush flush_;
   HWND hwnd_ = nullptr;
   HDC dc_ = nullptr;
   BITMAPINFO info_{};
-  // Every touched pixel as a one-pixel segment, grouped by colour; sized once, here.
-  std::vector<POINT> points_;
+  // One colour's points as one-pixel segments for PolyPolyline; sized once, here.
+  std::vector<POINT> segments_;
   std::vector<DWORD> counts_;
-  std::vector<std::uint8_t> slots_;
-  std::array<Rgb, kColours> colours_{};
-  std::array<std::size_t, kColours + 1> starts_{};
   int state_ = 0;
   int armed_ = 0;  // the timer's period in ms, 0 while stopped
   bool previous_;
@@ -95,7 +87,7 @@ bool Win32::open(HINSTANCE instance) {
   RECT client{};
   GetClientRect(hwnd_, &client);
   resized(client.right, client.bottom);
-  set_interval(platform_.Timer1.interval());
+  set_interval(stage_.Timer1.interval());
   return true;
 }
 
@@ -113,7 +105,7 @@ int Win32::loop() {
     DispatchMessageW(&message);
   }
   // The thread was told to quit: a close request like any other.
-  platform_.form().QueryUnload();
+  stage_.show().QueryUnload();
   return 0;
 }
 
@@ -122,7 +114,7 @@ void Win32::set_interval(int ms) {
   // The tick sets its own period again first thing. The timer restarted its countdown when the
   // tick fell due; restarting it now would add the delivery delay to every period (under Wine
   // 100 ticks per second become 92).
-  if (ms == armed_ && platform_.in_tick()) return;
+  if (ms == armed_ && stage_.in_tick()) return;
   armed_ = ms;
   if (ms > 0)
     SetTimer(hwnd_, kTimerId, static_cast<UINT>(ms), nullptr);
@@ -141,11 +133,11 @@ int Win32::service() {
 }
 
 LRESULT Win32::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  Events& form = platform_.form();
+  Events& form = stage_.show();
   switch (message) {
     case WM_TIMER:
-      platform_.tick_due();
-      platform_.run_pending_tick();
+      stage_.tick_due();
+      stage_.run_pending_tick();
       flush();
       return 0;
     case WM_KEYDOWN:
@@ -182,7 +174,7 @@ LRESULT Win32::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
       PAINTSTRUCT paint;
       send_whole(BeginPaint(hwnd, &paint));
       EndPaint(hwnd, &paint);
-      platform_.surface().flushed();
+      stage_.surface().flushed();
       return 0;
     }
     default:
@@ -191,9 +183,9 @@ LRESULT Win32::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void Win32::resized(int width, int height) {
-  const Surface& surface = platform_.surface();
+  const Surface& surface = stage_.surface();
   if (width == surface.width() && height == surface.height()) return;
-  platform_.resize(width, height);
+  stage_.resize(width, height);
   info_.bmiHeader.biSize = sizeof info_.bmiHeader;
   info_.bmiHeader.biWidth = surface.width();
   info_.bmiHeader.biHeight = -surface.height();  // top row first, as the surface holds it
@@ -203,59 +195,30 @@ void Win32::resized(int width, int height) {
 }
 
 void Win32::flush() {
-  Surface& surface = platform_.surface();
+  Surface& surface = stage_.surface();
   // Until the window shows, nothing is sent: its first paint sends the whole surface.
   if (!shown_ || !surface.dirty()) return;
-  if (surface.whole() || !send_touched()) send_whole(dc_);
+  if (!flush_.send(surface,
+                   [&](Rgb colour, std::span<const Flush::Point> points) { draw(colour, points); }))
+    send_whole(dc_);
   surface.flushed();
 }
 
 void Win32::send_whole(HDC dc) {
-  const Surface& surface = platform_.surface();
+  const Surface& surface = stage_.surface();
   SetDIBitsToDevice(
       dc, 0, 0, static_cast<DWORD>(surface.width()), static_cast<DWORD>(surface.height()), 0, 0, 0,
       static_cast<UINT>(surface.height()), surface.pixels().data(), &info_, DIB_RGB_COLORS);
 }
 
-// Each touched pixel in its final colour, as a segment from (x, y) to (x + 1, y), which GDI
-// draws as that one pixel; one PolyPolyline per colour. False when there are too many colours.
-bool Win32::send_touched() {
-  const Surface& surface = platform_.surface();
-  const auto touched = surface.touched();
-  const auto pixels = surface.pixels();
-  std::size_t used = 0;
-  std::size_t last = 0;
-  starts_.fill(0);
-  for (std::size_t i = 0; i < touched.size(); ++i) {
-    const Rgb colour = pixels[touched[i]];
-    if (used == 0 || colours_[last] != colour) {
-      last = static_cast<std::size_t>(std::find(colours_.begin(), colours_.begin() + used, colour) -
-                                      colours_.begin());
-      if (last == used) {
-        if (used == kColours) return false;
-        colours_[used++] = colour;
-      }
-    }
-    slots_[i] = static_cast<std::uint8_t>(last);
-    ++starts_[last + 1];
+// Each point as a segment from (x, y) to (x + 1, y), which GDI draws as that one pixel.
+void Win32::draw(Rgb colour, std::span<const Flush::Point> points) {
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    segments_[2 * i] = {points[i].x, points[i].y};
+    segments_[2 * i + 1] = {points[i].x + 1, points[i].y};
   }
-  for (std::size_t c = 1; c <= used; ++c) starts_[c] += starts_[c - 1];
-  const auto width = static_cast<std::uint32_t>(surface.width());
-  std::array<std::size_t, kColours> next{};
-  std::copy(starts_.begin(), starts_.begin() + used, next.begin());
-  for (std::size_t i = 0; i < touched.size(); ++i) {
-    const std::size_t at = 2 * next[slots_[i]]++;
-    const auto x = static_cast<LONG>(touched[i] % width);
-    const auto y = static_cast<LONG>(touched[i] / width);
-    points_[at] = {x, y};
-    points_[at + 1] = {x + 1, y};
-  }
-  for (std::size_t c = 0; c < used; ++c) {
-    SetDCPenColor(dc_, colorref(colours_[c]));
-    PolyPolyline(dc_, points_.data() + 2 * starts_[c], counts_.data(),
-                 static_cast<DWORD>(starts_[c + 1] - starts_[c]));
-  }
-  return true;
+  SetDCPenColor(dc_, colorref(colour));
+  PolyPolyline(dc_, segments_.data(), counts_.data(), static_cast<DWORD>(points.size()));
 }
 
 LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -270,12 +233,14 @@ LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
 
 }  // namespace
 
-int run_desktop(int argc, char** argv) {
+Mode read_mode(int argc, char** argv) { return windows_mode(argc, argv); }
+
+int run_desktop(const Mode& mode, const MakeShow& make_show) {
   // From here on DLLs load from System32 only, whatever lies beside the .scr.
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   // The preview and the settings dialog: this saver has neither, and must not take the screen
   // (nor the single-instance lock) when the user merely selects it.
-  if (preview_or_configure(argc, argv)) return 0;
+  if (mode.kind != Mode::Kind::Show) return 0;
   // Taken before any window exists and held until the process ends. A mutex that another
   // user's instance holds is refused rather than shared: that is an instance too.
   SetLastError(ERROR_SUCCESS);
@@ -284,10 +249,11 @@ int run_desktop(int argc, char** argv) {
   const bool previous = error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
 
   auto backend = std::make_unique<Win32>(previous);
-  auto form = std::make_unique<Form1>(backend->platform());
+  Events& show = make_show(backend->stage());
+  backend->stage().attach(show);
   // A second instance gets no window at all: Load's first step ends it.
   if (!previous && !backend->open(GetModuleHandleW(nullptr))) return 1;
-  form->Load();
+  show.Load();
   backend->show();
   return backend->loop();
 }

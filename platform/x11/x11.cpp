@@ -1,6 +1,7 @@
-// The X11 backend and the Linux saver's entry: one window over the primary monitor, keyboard
-// and pointer grabbed, the X connection and the signals translated into Form1's events, and the
-// surface sent as the pixels touched since the last flush. Needs a TrueColor visual.
+// The Linux desktop on Xlib: one window over the primary monitor (RandR), keyboard and pointer
+// grabbed, the X connection and the end signals translated into the show's events, and the
+// surface sent as the pixels touched since the last flush. Needs a TrueColor visual, which X
+// servers offer by default; on any other the saver says so and ends with status 1.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -26,16 +27,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/common/flush.h"
 #include "platform/common/pace.h"
 #include "platform/desktop.h"
-#include "platform/platform.h"
-#include "shell/form1.h"
 
 namespace ps {
 namespace {
-
-// Distinct colours one flush sends as point lists; a flush with more is sent whole.
-constexpr std::size_t kColours = 32;
 
 struct Area {
   int x = 0, y = 0, width = 0, height = 0;
@@ -44,7 +41,7 @@ struct Area {
 // Whether another saver of this user runs: a lock held for the life of the process, released
 // by the kernel however it ends. In the user's runtime directory when there is one, else an
 // abstract socket named after the user.
-bool another_instance_runs() {
+bool lock_held_by_another() {
   if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir && *dir) {
     const std::string path = std::string(dir) + "/pairstream.lock";
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -62,23 +59,18 @@ bool another_instance_runs() {
 
 class X11 final : public Backend {
  public:
-  X11(Display* display, bool previous)
-      : display_(display),
-        points_(Surface::kTouchedCapacity),
-        slots_(Surface::kTouchedCapacity),
-        previous_(previous) {}
+  X11(Display* display, bool previous, int signals)
+      : display_(display), signals_(signals), previous_(previous) {}
 
-  Platform& platform() { return platform_; }
-  void signals(int fd) { signals_ = fd; }
-  void open();
+  Stage& stage() { return stage_; }
+  bool open();
   void show();
   [[noreturn]] void loop();
 
-  // Backend. BackColor and Cls mark the surface whole, so the next flush repaints it.
-  void repaint() override {}
+  // Backend.
   void window_state(int) override {}  // the window is created covering the monitor
   void set_interval(int ms) override;
-  bool previous_instance() override { return previous_; }
+  bool another_instance() override { return previous_; }
   int show_cursor(std::int32_t show) override;
   int service() override;
   [[noreturn]] void end() override { _exit(0); }
@@ -93,11 +85,11 @@ class X11 final : public Backend {
   void resized(int width, int height);
   void flush();
   void send_whole();
-  bool send_touched();
   unsigned long pixel(Rgb rgb) const;
 
-  Platform platform_{*this};
+  Stage stage_{*this};
   Pace pace_;
+  Flush flush_;
   Display* display_;
   Window root_ = 0;
   Window window_ = 0;
@@ -107,16 +99,11 @@ class X11 final : public Backend {
   Cursor invisible_ = 0;
   Atom delete_window_ = 0;
   int randr_event_ = -1;
-  int signals_ = -1;
+  int signals_;
   XImage* image_ = nullptr;
   std::vector<char> converted_;  // the picture in the server's format, when it differs
   std::array<int, 3> shift_{};
   bool direct_ = false;  // the surface's 0xRRGGBB words are the server's pixels as they stand
-
-  std::vector<XPoint> points_;
-  std::vector<std::uint8_t> slots_;
-  std::array<Rgb, kColours> colours_{};
-  std::array<int, kColours + 1> starts_{};
 
   Pace::Clock::time_point next_tick_{};
   int interval_ = 0;
@@ -153,11 +140,15 @@ Area X11::monitor() const {
   return area;
 }
 
-void X11::open() {
+bool X11::open() {
   const int screen = DefaultScreen(display_);
   root_ = RootWindow(display_, screen);
   visual_ = DefaultVisual(display_, screen);
   depth_ = DefaultDepth(display_, screen);
+  if (visual_->c_class != TrueColor) {
+    std::fputs("pairstream: the display's default visual is not TrueColor\n", stderr);
+    return false;
+  }
   for (int c = 0; c < 3; ++c) {
     const unsigned long mask = c == 0   ? visual_->red_mask
                                : c == 1 ? visual_->green_mask
@@ -202,7 +193,8 @@ void X11::open() {
   XFreePixmap(display_, empty);
 
   resized(area.width, area.height);
-  set_interval(platform_.Timer1.interval());
+  set_interval(stage_.Timer1.interval());
+  return true;
 }
 
 void X11::show() {
@@ -213,7 +205,7 @@ void X11::show() {
 void X11::set_interval(int ms) {
   // The tick sets its own period again first thing; its countdown restarted when it fell due,
   // and restarting it again here would add the delivery delay to every period.
-  if (ms == interval_ && platform_.in_tick()) return;
+  if (ms == interval_ && stage_.in_tick()) return;
   interval_ = ms;
   next_tick_ = Pace::Clock::now() + std::chrono::milliseconds(ms);
 }
@@ -223,7 +215,7 @@ void X11::check_timer(Pace::Clock::time_point now) {
   const auto period = std::chrono::milliseconds(interval_);
   next_tick_ += period;
   if (next_tick_ <= now) next_tick_ = now + period;  // fell far behind: no burst to catch up
-  platform_.tick_due();
+  stage_.tick_due();
 }
 
 int X11::show_cursor(std::int32_t show) {
@@ -263,7 +255,7 @@ int X11::service() {
     flush();
     pump();
     check_timer(now);
-    platform_.run_pending_tick();
+    stage_.run_pending_tick();
   }
   return Pace::kCalls;
 }
@@ -271,7 +263,7 @@ int X11::service() {
 void X11::pump() {
   signalfd_siginfo info;
   while (read(signals_, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
-    platform_.form().QueryUnload();
+    stage_.show().QueryUnload();
   while (XEventsQueued(display_, QueuedAfterFlush) > 0) {
     XEvent event;
     XNextEvent(display_, &event);
@@ -281,7 +273,7 @@ void X11::pump() {
 }
 
 void X11::translate(XEvent& event) {
-  Events& form = platform_.form();
+  Events& form = stage_.show();
   switch (event.type) {
     case KeyPress:
       form.KeyDown();
@@ -313,8 +305,8 @@ void X11::translate(XEvent& event) {
       break;
     case ConfigureNotify:
       if (event.xconfigure.window == window_ &&
-          (event.xconfigure.width != platform_.surface().width() ||
-           event.xconfigure.height != platform_.surface().height()))
+          (event.xconfigure.width != stage_.surface().width() ||
+           event.xconfigure.height != stage_.surface().height()))
         resized(event.xconfigure.width, event.xconfigure.height);
       break;
     default:
@@ -336,7 +328,7 @@ void X11::translate(XEvent& event) {
     pump();
     const auto now = Pace::Clock::now();
     check_timer(now);
-    platform_.run_pending_tick();
+    stage_.run_pending_tick();
     if (!grabbed_ && viewable_ && grab_tries_ < 100) grab();
     flush();
     XFlush(display_);
@@ -356,8 +348,8 @@ void X11::translate(XEvent& event) {
 }
 
 void X11::resized(int width, int height) {
-  platform_.resize(width, height);
-  const Surface& surface = platform_.surface();
+  stage_.resize(width, height);
+  const Surface& surface = stage_.surface();
   if (image_) {
     image_->data = nullptr;  // the pixels belong to the surface or to converted_
     XDestroyImage(image_);
@@ -389,12 +381,16 @@ unsigned long X11::pixel(Rgb rgb) const {
 }
 
 void X11::flush() {
-  Surface& surface = platform_.surface();
+  Surface& surface = stage_.surface();
   if (!surface.dirty()) return;
   // Until the window is shown its Expose brings the whole picture; nothing need be sent.
-  if (!viewable_)
-    exposed_ = true;
-  else if (surface.whole() || !send_touched())
+  static_assert(sizeof(XPoint) == sizeof(Flush::Point) && alignof(XPoint) == alignof(Flush::Point));
+  if (!viewable_ || !flush_.send(surface, [&](Rgb colour, std::span<const Flush::Point> points) {
+        XSetForeground(display_, gc_, pixel(colour));
+        XDrawPoints(display_, window_, gc_,
+                    reinterpret_cast<XPoint*>(const_cast<Flush::Point*>(points.data())),
+                    static_cast<int>(points.size()), CoordModeOrigin);
+      }))
     exposed_ = true;
   surface.flushed();
   if (exposed_ && viewable_) send_whole();
@@ -402,7 +398,7 @@ void X11::flush() {
 
 void X11::send_whole() {
   exposed_ = false;
-  const Surface& surface = platform_.surface();
+  const Surface& surface = stage_.surface();
   if (!image_ || !viewable_) return;
   if (!direct_) {
     for (int y = 0; y < surface.height(); ++y)
@@ -410,41 +406,6 @@ void X11::send_whole() {
   }
   XPutImage(display_, window_, gc_, image_, 0, 0, 0, 0, static_cast<unsigned>(surface.width()),
             static_cast<unsigned>(surface.height()));
-}
-
-bool X11::send_touched() {
-  // Each touched pixel in its final colour, one point list per colour, so the screen ends as if
-  // every point had been drawn in order.
-  const Surface& surface = platform_.surface();
-  const auto touched = surface.touched();
-  const auto pixels = surface.pixels();
-  const auto width = static_cast<std::uint32_t>(surface.width());
-  std::size_t colours = 0;
-  starts_.fill(0);
-  for (std::size_t n = 0; n < touched.size(); ++n) {
-    const Rgb colour = pixels[touched[n]];
-    std::size_t slot = 0;
-    while (slot < colours && colours_[slot] != colour) ++slot;
-    if (slot == colours) {
-      if (colours == kColours) return false;
-      colours_[colours++] = colour;
-    }
-    slots_[n] = static_cast<std::uint8_t>(slot);
-    ++starts_[slot + 1];
-  }
-  for (std::size_t c = 0; c < colours; ++c) starts_[c + 1] += starts_[c];
-  std::array<int, kColours> fill{};
-  for (std::size_t n = 0; n < touched.size(); ++n) {
-    const std::size_t slot = slots_[n];
-    points_[static_cast<std::size_t>(starts_[slot] + fill[slot]++)] = {
-        static_cast<short>(touched[n] % width), static_cast<short>(touched[n] / width)};
-  }
-  for (std::size_t c = 0; c < colours; ++c) {
-    XSetForeground(display_, gc_, pixel(colours_[c]));
-    XDrawPoints(display_, window_, gc_, &points_[static_cast<std::size_t>(starts_[c])],
-                starts_[c + 1] - starts_[c], CoordModeOrigin);
-  }
-  return true;
 }
 
 int ignore_error(Display*, XErrorEvent*) { return 0; }  // a refused request is not fatal
@@ -468,9 +429,10 @@ sigset_t end_signals() {
 
 }  // namespace
 
-int run_desktop(int, char**) {
+Mode read_mode(int, char**) { return {}; }
+
+int run_desktop(const Mode&, const MakeShow& make_show) {
   const sigset_t ends = end_signals();
-  sigprocmask(SIG_BLOCK, &ends, nullptr);
   const int signals = signalfd(-1, &ends, SFD_NONBLOCK | SFD_CLOEXEC);
 
   Display* display = XOpenDisplay(nullptr);
@@ -484,12 +446,12 @@ int run_desktop(int, char**) {
   fcntl(ConnectionNumber(display), F_SETFD, FD_CLOEXEC);
 
   // A second instance must not change anything, not even make a window.
-  const bool previous = another_instance_runs();
-  auto x11 = std::make_unique<X11>(display, previous);
-  auto form = std::make_unique<Form1>(x11->platform());
-  if (!previous) x11->open();
-  x11->signals(signals);
-  form->Load();
+  const bool previous = lock_held_by_another();
+  auto x11 = std::make_unique<X11>(display, previous, signals);
+  Events& show = make_show(x11->stage());
+  x11->stage().attach(show);
+  if (!previous && !x11->open()) return 1;
+  show.Load();
   x11->show();
   x11->loop();
 }

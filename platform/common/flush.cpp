@@ -1,0 +1,38 @@
+// Grouping the touched pixels by final colour: a counting sort over at most kColours colours.
+#include "platform/common/flush.h"
+
+#include <algorithm>
+
+namespace ps {
+
+bool Flush::group(const Surface& surface) {
+  const auto touched = surface.touched();
+  const auto pixels = surface.pixels();
+  colours_ = 0;
+  starts_.fill(0);
+  std::size_t slot = 0;
+  for (std::size_t n = 0; n < touched.size(); ++n) {
+    const Rgb colour = pixels[touched[n]];
+    // Both dots of a particle share a colour: the last slot is the likely one.
+    if (colours_ == 0 || colour_[slot] != colour) {
+      slot = static_cast<std::size_t>(
+          std::find(colour_.begin(), colour_.begin() + colours_, colour) - colour_.begin());
+      if (slot == colours_) {
+        if (colours_ == kColours) return false;
+        colour_[colours_++] = colour;
+      }
+    }
+    slots_[n] = static_cast<std::uint8_t>(slot);
+    ++starts_[slot + 1];
+  }
+  for (std::size_t c = 0; c < colours_; ++c) starts_[c + 1] += starts_[c];
+  std::array<std::size_t, kColours> next{};
+  std::copy(starts_.begin(), starts_.begin() + colours_, next.begin());
+  const auto width = static_cast<std::uint32_t>(surface.width());
+  for (std::size_t n = 0; n < touched.size(); ++n)
+    points_[next[slots_[n]]++] = {static_cast<std::int16_t>(touched[n] % width),
+                                  static_cast<std::int16_t>(touched[n] / width)};
+  return true;
+}
+
+}  // namespace ps
