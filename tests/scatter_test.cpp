@@ -1,0 +1,77 @@
+// The scatter: where the 1000 particles start and in which colour, and the ticks that may run
+// in the middle of it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "show.h"
+
+namespace ps::test {
+namespace {
+
+TEST(Scatter, PlacesEveryParticleWithinTheClientArea) {
+  auto show = make_show(1000, 800);
+  ASSERT_TRUE(show->start());
+  const Field& f = show->field();
+  for (int i = 1; i <= kParticles; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_GE(f.vx[1][i], -500.0);
+    EXPECT_LT(f.vx[1][i], 500.0);
+    EXPECT_EQ(f.vx[1][i], f.vx[2][i]);
+    EXPECT_GE(f.vy[i], -400.0);
+    EXPECT_LT(f.vy[i], 400.0);
+    EXPECT_GE(f.py[i], 0.0);
+    EXPECT_LT(f.py[i], 800.0);
+    EXPECT_LE(f.px[1][i], f.px[2][i]) << "dot 2 stands right of dot 1";
+  }
+}
+
+struct Rounding {
+  float pc;
+  int index;
+};
+
+class ColourIndex : public ::testing::TestWithParam<Rounding> {};
+
+TEST_P(ColourIndex, RoundsToTheNearestWithHalvesToEven) {
+  EXPECT_EQ(colour_index(GetParam().pc), GetParam().index);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scatter, ColourIndex,
+                         ::testing::Values(Rounding{0.49f, 0}, Rounding{0.5f, 0}, Rounding{1.5f, 2},
+                                           Rounding{2.5f, 2}, Rounding{7.5f, 8},
+                                           Rounding{14.5f, 14}, Rounding{14.51f, 15},
+                                           Rounding{std::nextafter(3.5f, 0.0f), 3},
+                                           Rounding{std::nextafter(3.5f, 4.0f), 4},
+                                           Rounding{std::nanf(""), 0}));
+
+// Each tick falls due at the scatter's next service after the one before has run.
+std::unique_ptr<Show> scatter_with_ticks(int ticks) {
+  auto show = make_show();
+  for (int t = 0; t < ticks; ++t) show->post(Input::Tick, 10 + 1002 * static_cast<unsigned>(t));
+  EXPECT_TRUE(show->start());
+  EXPECT_EQ(show->headless.ticks_run(), static_cast<std::uint64_t>(ticks));
+  return show;
+}
+
+TEST(Scatter, EndsWithTheCounterAt2500WhateverTicksRanDuringIt) {
+  EXPECT_EQ(scatter_with_ticks(30)->field().nn, 2500);
+}
+
+TEST(Scatter, TicksDuringItDrawOnlyOnceTheCounterPassesFive) {
+  for (const int ticks : {5, 6}) {
+    SCOPED_TRACE(ticks);
+    auto show = scatter_with_ticks(ticks);
+    // Particle 1 has moved once per tick; only a sixth tick draws it where it now stands.
+    const Field& f = show->field();
+    const int x = static_cast<int>(static_cast<float>(f.px[1][1]));
+    const int y = static_cast<int>(static_cast<float>(f.py[1]));
+    ASSERT_TRUE(x >= 0 && x < 1000 && y >= 0 && y < 800);
+    const Rgb colour = palette_colour(colour_index(f.pc[1]));
+    ASSERT_NE(colour, 0u);
+    EXPECT_EQ(show->screen().at(x, y) == colour, ticks == 6);
+  }
+}
+
+}  // namespace
+}  // namespace ps::test
