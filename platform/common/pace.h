@@ -1,6 +1,6 @@
-// How often a desktop backend looks at its native queue from DoEvents. DoEvents runs after every
-// particle, and a clock read costs more than a particle's work, so the backend reads the steady
-// clock only every kCalls calls and looks at the queue only when kGap has passed since its last look.
+// How often a desktop backend looks at its native queue while the show services pending events
+// after every particle: a clock read costs more than a particle's work, so the backend reads the
+// steady clock only every kCalls services and looks only when kGap has passed since its last look.
 #pragma once
 
 #include <chrono>
