@@ -27,6 +27,7 @@ TEST_P(PointLands, OnThePixelWhoseCornerIsBelowAndLeftOfIt) {
   Surface s;
   s.resize(10, 8, 0);
   s.plot(c.x, c.y, 0xFFFFFF);
+  s.settle();
   EXPECT_EQ(s.at(c.px, c.py), 0xFFFFFFu);
 }
 
@@ -72,8 +73,9 @@ TEST(Surface, ChangeOfSizeClearsToTheBackColourAndAsksForAWholeFlush) {
 }
 
 // What a flush draws, as (colour, x, y) in the order it draws them; empty when it asks for all.
-std::vector<std::tuple<Rgb, int, int>> drawn(const Surface& s, Flush& flush) {
+std::vector<std::tuple<Rgb, int, int>> drawn(Surface& s, Flush& flush) {
   std::vector<std::tuple<Rgb, int, int>> out;
+  s.settle();
   if (!flush.send(s, [&](Rgb colour, std::span<const Flush::Point> points) {
         for (const auto& p : points) out.emplace_back(colour, p.x, p.y);
       }))
@@ -107,6 +109,8 @@ TEST(Flush, AsksForTheWholePictureWhenTooManyColoursOrTouchesCame) {
   s.flushed();
   for (std::size_t n = 0; n <= Surface::kTouchedCapacity; ++n) s.plot(n % 256, n / 256 % 256, 1);
   EXPECT_TRUE(s.whole());
+  s.settle();
+  EXPECT_EQ(s.at(0, 128), 1u) << "the points past the list are kept all the same";
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ bool Flush::group(const Surface& surface) {
   starts_.fill(0);
   std::size_t slot = 0;
   for (std::size_t n = 0; n < touched.size(); ++n) {
-    const Rgb colour = pixels[touched[n]];
+    const Rgb colour = pixels[touched[n].index];
     // Both dots of a particle share a colour: the last slot is the likely one.
     if (colours_ == 0 || colour_[slot] != colour) {
       slot = static_cast<std::size_t>(
@@ -30,8 +30,8 @@ bool Flush::group(const Surface& surface) {
   std::copy(starts_.begin(), starts_.begin() + colours_, next.begin());
   const auto width = static_cast<std::uint32_t>(surface.width());
   for (std::size_t n = 0; n < touched.size(); ++n)
-    points_[next[slots_[n]]++] = {static_cast<std::int16_t>(touched[n] % width),
-                                  static_cast<std::int16_t>(touched[n] / width)};
+    points_[next[slots_[n]]++] = {static_cast<std::int16_t>(touched[n].index % width),
+                                  static_cast<std::int16_t>(touched[n].index / width)};
   return true;
 }
 

@@ -26,6 +26,7 @@ class Flush {
 
   // Calls draw(colour, points) once per colour that the touched pixels end in. False, having
   // drawn nothing, when the whole surface must be sent instead; the surface is not marked flushed.
+  // The surface must be settled.
   template <class Draw>
   bool send(const Surface& surface, Draw&& draw) {
     if (surface.whole() || !group(surface)) return false;

@@ -19,7 +19,7 @@ void Surface::resize(int width, int height, Rgb fill) {
 
 void Surface::clear(Rgb fill) {
   std::fill(pixels_.begin(), pixels_.end(), fill);
-  touched_count_ = 0;
+  touched_count_ = settled_ = 0;
   whole_ = true;
 }
 

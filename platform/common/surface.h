@@ -1,6 +1,8 @@
 // The client area as the saver drew it: W x H pixels of 24-bit RGB that persist between ticks,
-// plus the pixels touched since the last flush, so a backend can send just those, in their
-// final colours. When more pixels are touched than the list holds, the next flush is whole.
+// and the points plotted since the last flush, so a backend can send just those pixels in their
+// final colours. Points reach the pixels when the surface settles, in one tight loop: the pixels
+// are mostly out of cache, and stores in a row overlap their misses where stores spread between
+// the show's arithmetic wait for each. Past the list's room, the next flush is whole.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +21,11 @@ class Surface {
   // The largest side a flushed point's 16-bit coordinate holds.
   static constexpr int kMaxSide = 32767;
 
+  struct Touch {
+    std::uint32_t index;  // y * width + x
+    Rgb colour;
+  };
+
   Surface() { touched_.resize(kTouchedCapacity); }
 
   // A new client size, cleared to the given colour. Sizes below 1 give an empty area. Shrinking,
@@ -32,11 +39,17 @@ class Surface {
     if (!(x >= 0.0f && y >= 0.0f && x < scale_width_ && y < scale_height_)) return;
     const auto index = static_cast<std::uint32_t>(static_cast<int>(y)) * width_ +
                        static_cast<std::uint32_t>(static_cast<int>(x));
-    pixels_[index] = colour;
-    if (touched_count_ < kTouchedCapacity)
-      touched_[touched_count_++] = index;
-    else
+    if (touched_count_ == kTouchedCapacity) {
+      settle();
+      touched_count_ = settled_ = 0;
       whole_ = true;
+    }
+    touched_[touched_count_++] = {index, colour};
+  }
+  // Writes the points plotted so far to the pixels; what reads the pixels settles first.
+  void settle() {
+    for (; settled_ < touched_count_; ++settled_)
+      pixels_[touched_[settled_].index] = touched_[settled_].colour;
   }
 
   int width() const { return static_cast<int>(width_); }
@@ -46,20 +59,22 @@ class Surface {
   Rgb at(int x, int y) const { return pixels_[static_cast<std::size_t>(y) * width_ + x]; }
   std::span<const Rgb> pixels() const { return {pixels_.data(), std::size_t{width_} * height_}; }
 
-  // Since the last flush: the touched pixels (as y * width + x, possibly repeated, in the order
-  // drawn), or whole() when the entire area must be sent.
-  std::span<const std::uint32_t> touched() const { return {touched_.data(), touched_count_}; }
+  // Since the last flush: the points plotted (possibly on one pixel again, in the order drawn),
+  // or whole() when the entire area must be sent.
+  std::span<const Touch> touched() const { return {touched_.data(), touched_count_}; }
   bool whole() const { return whole_; }
   bool dirty() const { return whole_ || touched_count_ != 0; }
   void flushed() {
-    touched_count_ = 0;
+    settle();
+    touched_count_ = settled_ = 0;
     whole_ = false;
   }
 
  private:
   std::vector<Rgb> pixels_;
-  std::vector<std::uint32_t> touched_;
+  std::vector<Touch> touched_;
   std::size_t touched_count_ = 0;
+  std::size_t settled_ = 0;
   std::uint32_t width_ = 0;
   std::uint32_t height_ = 0;
   float scale_width_ = 0.0f;

@@ -198,6 +198,7 @@ void Win32::flush() {
   Surface& surface = stage_.surface();
   // Until the window shows, nothing is sent: its first paint sends the whole surface.
   if (!shown_ || !surface.dirty()) return;
+  surface.settle();
   if (!flush_.send(surface,
                    [&](Rgb colour, std::span<const Flush::Point> points) { draw(colour, points); }))
     send_whole(dc_);
@@ -205,7 +206,8 @@ void Win32::flush() {
 }
 
 void Win32::send_whole(HDC dc) {
-  const Surface& surface = stage_.surface();
+  Surface& surface = stage_.surface();
+  surface.settle();
   SetDIBitsToDevice(
       dc, 0, 0, static_cast<DWORD>(surface.width()), static_cast<DWORD>(surface.height()), 0, 0, 0,
       static_cast<UINT>(surface.height()), surface.pixels().data(), &info_, DIB_RGB_COLORS);

@@ -383,6 +383,7 @@ unsigned long X11::pixel(Rgb rgb) const {
 void X11::flush() {
   Surface& surface = stage_.surface();
   if (!surface.dirty()) return;
+  surface.settle();
   // Until the window is shown its Expose brings the whole picture; nothing need be sent.
   static_assert(sizeof(XPoint) == sizeof(Flush::Point) && alignof(XPoint) == alignof(Flush::Point));
   if (!viewable_ || !flush_.send(surface, [&](Rgb colour, std::span<const Flush::Point> points) {
@@ -398,7 +399,8 @@ void X11::flush() {
 
 void X11::send_whole() {
   exposed_ = false;
-  const Surface& surface = stage_.surface();
+  Surface& surface = stage_.surface();
+  surface.settle();
   if (!image_ || !viewable_) return;
   if (!direct_) {
     for (int y = 0; y < surface.height(); ++y)
