@@ -15,10 +15,7 @@ namespace ps {
 
 class Flush {
  public:
-  // A pixel of the client area; 16-bit coordinates are why a side is at most 32767 pixels.
-  struct Point {
-    std::int16_t x, y;
-  };
+  using Point = Surface::Point;
   // A flush of more colours than this is sent whole: past it the grouping costs more.
   static constexpr std::size_t kColours = 32;
 
@@ -41,6 +38,7 @@ class Flush {
   std::vector<Point> points_;
   std::vector<std::uint8_t> slots_;
   std::array<Rgb, kColours> colour_{};
+  std::array<std::uint8_t, 64> slot_of_{};  // a colour's likely slot, by a hash of the colour
   std::array<std::size_t, kColours + 1> starts_{};
   std::size_t colours_ = 0;
 };

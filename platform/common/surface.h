@@ -18,11 +18,14 @@ class Surface {
  public:
   // Room in the touched list: a tick touches at most 4000 pixels.
   static constexpr std::size_t kTouchedCapacity = 1u << 15;
-  // The largest side a flushed point's 16-bit coordinate holds.
   static constexpr int kMaxSide = 32767;
 
+  // A pixel of the client area; 16-bit coordinates are why a side is at most kMaxSide.
+  struct Point {
+    std::int16_t x, y;
+  };
   struct Touch {
-    std::uint32_t index;  // y * width + x
+    Point at;
     Rgb colour;
   };
 
@@ -37,21 +40,22 @@ class Surface {
   // number) is ignored.
   void plot(float x, float y, Rgb colour) {
     if (!(x >= 0.0f && y >= 0.0f && x < scale_width_ && y < scale_height_)) return;
-    const auto index = static_cast<std::uint32_t>(static_cast<int>(y)) * width_ +
-                       static_cast<std::uint32_t>(static_cast<int>(x));
     if (touched_count_ == kTouchedCapacity) {
       settle();
       touched_count_ = settled_ = 0;
       whole_ = true;
     }
-    touched_[touched_count_++] = {index, colour};
+    touched_[touched_count_++] = {{static_cast<std::int16_t>(static_cast<int>(x)),
+                                   static_cast<std::int16_t>(static_cast<int>(y))},
+                                  colour};
   }
   // Writes the points plotted so far to the pixels; what reads the pixels settles first.
   void settle() {
     for (; settled_ < touched_count_; ++settled_)
-      pixels_[touched_[settled_].index] = touched_[settled_].colour;
+      pixels_[index(touched_[settled_].at)] = touched_[settled_].colour;
   }
 
+  std::size_t index(Point p) const { return static_cast<std::size_t>(p.y) * width_ + p.x; }
   int width() const { return static_cast<int>(width_); }
   int height() const { return static_cast<int>(height_); }
   float scale_width() const { return scale_width_; }
