@@ -198,7 +198,7 @@ class Desktop {
       dir_ = scratch + "/wine";
       env_.push_back("WINEPREFIX=" + dir_ + "/prefix");
       env_.push_back("WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d");
-      std::filesystem::create_directory(dir_);
+      std::filesystem::create_directories(dir_ + "/prefix");
       // Left alive should this process die: the janitor's `wineserver -k` needs it.
       wineserver_ = std::make_unique<Child>(std::vector<std::string>{"wineserver", "-f", "-p"},
                                             env_, "", false);
