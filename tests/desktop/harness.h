@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,12 +73,9 @@ inline void start_janitor() {
   dup2(1, 2);
   close_range(3, ~0u, 0);  // holds no pipe open: ctest's, or this one's writing end
   for (char c; read(0, &c, 1) > 0;) continue;
-  if (std::filesystem::exists(scratch + "/wine/prefix") && fork() == 0) {
-    setenv("WINEPREFIX", (scratch + "/wine/prefix").c_str(), 1);
-    execlp("wineserver", "wineserver", "-k", nullptr);
-    _exit(127);
-  }
-  poll_until([] { return waitpid(-1, nullptr, WNOHANG) < 0; }, 10s);
+  const std::string prefix = scratch + "/wine/prefix";
+  if (std::filesystem::exists(prefix)) [[maybe_unused]]
+    const int ended = std::system(("WINEPREFIX=" + prefix + " timeout 10 wineserver -k").c_str());
   std::error_code ignored;
   std::filesystem::remove_all(scratch, ignored);
   kill(0, SIGKILL);
@@ -87,12 +85,6 @@ inline void start_janitor() {
 inline void finish_janitor() {  // a normal end: the sweep, waited for
   close(janitor_pipe);
   waitpid(janitor_pid, nullptr, 0);
-}
-
-inline std::string temp_dir() {
-  std::string name = scratch + "/XXXXXX";
-  if (!mkdtemp(name.data())) throw std::runtime_error("no directory in " + scratch);
-  return name;
 }
 
 // A child, killed with the object; one that `dies_with_us` also the moment this process dies.
@@ -161,6 +153,9 @@ struct Screenshot {  // the root window's pixels, 0xRRGGBB, row by row
 std::optional<int> matching_tick(const Screenshot& shot, int max_ticks);
 
 enum class Kind { X11, Wine };
+inline std::ostream& operator<<(std::ostream& o, Kind k) {
+  return o << (k == Kind::X11 ? "X11" : "Wine");
+}
 
 // One of the two desktops with its saver: an Xvfb of its own with the Linux saver (`runtime`
 // false leaves XDG_RUNTIME_DIR unset), or one with a Wine prefix and pairstream.scr
@@ -192,7 +187,8 @@ class Desktop {
     }
     close(fds[0]);
     if (!wine) {
-      env_.push_back("XDG_RUNTIME_DIR=" + (runtime ? temp_dir() : ""));
+      const std::string dir = scratch + "/run" + env_[0].substr(9);  // one per display
+      env_.push_back("XDG_RUNTIME_DIR=" + (runtime && mkdir(dir.c_str(), 0700) == 0 ? dir : ""));
     } else if (up()) {
       // No Mono, no Gecko, no menu entries: a prefix made in seconds, written only here.
       dir_ = scratch + "/wine";
