@@ -177,12 +177,19 @@ TEST_P(X11Saver, AnotherUsersSaverNeitherBlocksNorIsBlocked) {
       mount("tmpfs", "/tmp/.X11-unix", "tmpfs", 0, "mode=1777") != 0)
     GTEST_SKIP() << "no private namespaces";
   Desktop mine_desktop(Kind::X11, 1280, 720, false);
+  d = (own = std::make_unique<Desktop>(Kind::X11, 640, 480, false)).get();
+  ASSERT_TRUE(mine_desktop.up() && d->up());
   d = &mine_desktop;  // no ASSERT while `d` is this one: TearDown reads it
   auto mine = shown();
-  d = (own = std::make_unique<Desktop>(Kind::X11, 640, 480, false)).get();
+  d = own.get();
   d->uid = 65534;
-  auto theirs = shown();
+  auto theirs = shown();  // not blocked by mine
+  d = &mine_desktop;
   d->uid = -1;
+  mine.reset();  // killed, and its lock with it
+  EXPECT_TRUE(poll_until([&] { return d->saver_window() == 0; }, d->end_limit));
+  mine = shown();  // not blocked by theirs
+  d = own.get();
   EXPECT_EQ(d->start()->wait(d->end_limit), 0) << "the lock holds for one user on any display";
   EXPECT_TRUE(theirs->running());
   EXPECT_TRUE(mine->running());

@@ -308,7 +308,7 @@ class Desktop {
     const std::size_t mark = wine ? read_text(saver.log()).size() : 0;
     input();
     XSync(display_, False);
-    poll_until(
+    EXPECT_TRUE(poll_until(
         [&] {
           if (!saver.running()) return true;
           if (!wine) return read_text(call).starts_with(std::to_string(SYS_ppoll) + " ");
@@ -318,7 +318,8 @@ class Desktop {
                             ":trace:msg:peek_message got type";  // "thread:trace:msg:..."
           return at != std::string::npos && trace.find(next, at) != std::string::npos;
         },
-        end_limit);
+        end_limit))
+        << "the saver neither took the input nor ended";
   }
   void synced(int) { XSync(display_, False); }
   Atom atom(const char* name) { return XInternAtom(display_, name, False); }
@@ -352,10 +353,10 @@ class On : public ::testing::TestWithParam<std::tuple<Kind, Row>> {
  protected:
   void SetUp() override {
     std::string why;
-    if (std::get<0>(this->GetParam()) == Kind::X11)
-      d = (own = std::make_unique<Desktop>(Kind::X11, 1280, 720)).get();
-    else if (!(d = wine_desktop(why)))
+    if (std::get<0>(this->GetParam()) == Kind::Wine && !(d = wine_desktop(why)))
       GTEST_SKIP() << why;
+    if (!d) d = (own = std::make_unique<Desktop>(Kind::X11, 1280, 720)).get();
+    ASSERT_TRUE(d->up()) << "no Xvfb";
     d->fake_motion(300, 300);  // where the pointer stands at start-up
   }
   void TearDown() override {  // the next test starts on an empty screen
