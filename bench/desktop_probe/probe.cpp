@@ -1,10 +1,11 @@
-// The probe bench/desktop runs on $DISPLAY beside a saver that it did not start. It waits for a
-// viewable window over the whole screen with lit pixels, then prints "name value" lines:
+// The probe bench/desktop runs on $DISPLAY beside a saver it did not start: it waits for a
+// viewable window over the whole screen with lit pixels and prints "name value" lines. Figures
+// only; other load on the machine shows in them.
+//
 //   pairstream_desktop_probe steady SECONDS PID...  CPU % of one core of each PID over SECONDS
 //     with nothing watching, then ticks per second (bursts of drawing seen through XDamage) over
 //     SECONDS / 2, and the peak RSS of the first PID
 //   pairstream_desktop_probe exit PID               milliseconds from a key press to PID's end
-// Figures only; other load on the machine shows in them.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>

@@ -59,7 +59,7 @@ inline pid_t janitor_pid = -1;
 inline void start_janitor() {
   char name[] = "/tmp/pairstream-desktop-XXXXXX";
   int fds[2];
-  if (!mkdtemp(name) || pipe2(fds, O_CLOEXEC) != 0) return;
+  if (!mkdtemp(name) || pipe2(fds, O_CLOEXEC) != 0) std::exit(1);
   scratch = name;
   if ((janitor_pid = fork()) != 0) {
     setpgid(janitor_pid, janitor_pid);
@@ -74,8 +74,10 @@ inline void start_janitor() {
   close_range(3, ~0u, 0);  // holds no pipe open: ctest's, or this one's writing end
   for (char c; read(0, &c, 1) > 0;) continue;
   const std::string prefix = scratch + "/wine/prefix";
-  if (std::filesystem::exists(prefix)) [[maybe_unused]]
-    const int ended = std::system(("WINEPREFIX=" + prefix + " timeout 10 wineserver -k").c_str());
+  [[maybe_unused]] const int ended =
+      std::filesystem::exists(prefix)
+          ? std::system(("WINEPREFIX=" + prefix + " timeout 10 wineserver -k").c_str())
+          : 0;
   std::error_code ignored;
   std::filesystem::remove_all(scratch, ignored);
   kill(0, SIGKILL);
