@@ -16,10 +16,17 @@ namespace {
 using Saver = On<int>;
 
 TEST_P(Saver, ShowsTheHeadlessShowOverTheWholeScreenWithThePointerHidden) {
-  auto saver = shown();
-  EXPECT_TRUE(poll_until([&] { return !d->pointer_visible(); }, d->start_limit));
-  const auto first = shown_tick(*saver);
+  // A stall of 10 ms at start-up lets a tick run inside the scatter, as it may, and the field
+  // then differs from the headless one: such a start gets two more.
+  std::unique_ptr<Child> saver;
+  std::optional<int> first;
+  for (int start = 0; start < 3 && !first; ++start) {
+    saver.reset();
+    poll_until([&] { return d->saver_window() == 0; }, d->end_limit);
+    first = shown_tick(*(saver = shown()));
+  }
   ASSERT_TRUE(first) << "the screen equals no tick of the headless show";
+  EXPECT_TRUE(poll_until([&] { return !d->pointer_visible(); }, d->start_limit));
   EXPECT_TRUE(shown_tick(*saver, *first)) << "the show stood still at tick " << *first;
 }
 

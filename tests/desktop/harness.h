@@ -384,7 +384,7 @@ class On : public ::testing::TestWithParam<std::tuple<Kind, Row>> {
   std::optional<int> shown_tick(Child& saver, int after = -1) {
     std::optional<int> tick;
     poll_until(
-        [&] { return (tick = matching_tick(d->screenshot(), saver.ticks_at_most())) > after; }, 5s);
+        [&] { return (tick = matching_tick(d->screenshot(), saver.ticks_at_most())) > after; }, 3s);
     return tick > after ? tick : std::nullopt;
   }
   std::optional<int> ends(Child& saver) { return saver.wait(d->end_limit); }
