@@ -59,7 +59,6 @@ TEST_P(Saver, AStartAfterTheFirstWasKilledRuns) {
 ON(X11, X11, Saver, ::testing::Values(0), "Linux");
 ON(Wine, Wine, Saver, ::testing::Values(0), "Scr");
 
-// What ends the show at once, with status 0.
 struct End {
   const char* name;
   void (*make)(Desktop&, Child&);
@@ -127,7 +126,6 @@ TEST_P(Jumps, EndTheShowOnlyPastASquaredDistanceOf1000) {
 
 ON_BOTH(Jumps, ::testing::ValuesIn(kJumps), std::get<1>(info.param).name);
 
-// The Linux saver's own rows.
 using X11Saver = On<int>;
 
 TEST_P(X11Saver, ASigtermDuringStartUpEndsItWithStatus0) {

@@ -52,7 +52,7 @@ inline std::string read_text(const std::string& path) {
 // Every child joins the janitor's process group. Once this process is gone (its pipe's EOF),
 // the janitor ends the Wine prefix with `wineserver -k`, removes the scratch directory and
 // kills the group, itself last.
-inline std::string scratch;  // this process's directory
+inline std::string scratch;
 inline int janitor_pipe = -1;
 inline pid_t janitor_pid = -1;
 
@@ -90,7 +90,6 @@ inline void finish_janitor() {  // a normal end: the sweep, waited for
 }
 
 // A child, killed with the object; one that `dies_with_us` also the moment this process dies.
-// Its output goes to `log`, or to `out` when that is given.
 class Child {
  public:
   Child(std::vector<std::string> argv, std::vector<std::string> env = {}, std::string log = {},
@@ -120,7 +119,7 @@ class Child {
   pid_t pid() const { return pid_; }
   const std::string& log() const { return log_; }
   int ticks_at_most() const { return int((Clock::now() - born_) / 10ms) + 10; }
-  // The exit status (128 + signal when killed) once it has ended within `limit`.
+  // 128 + the signal when killed.
   std::optional<int> wait(milliseconds limit) {
     int s = 0;
     if (!status_ && poll_until([&] { return waitpid(pid_, &s, WNOHANG) == pid_; }, limit))
@@ -159,9 +158,8 @@ inline std::ostream& operator<<(std::ostream& o, Kind k) {
   return o << (k == Kind::X11 ? "X11" : "Wine");
 }
 
-// One of the two desktops with its saver: an Xvfb of its own with the Linux saver (`runtime`
-// false leaves XDG_RUNTIME_DIR unset), or one with a Wine prefix and pairstream.scr
-// (PAIRSTREAM_SCR), made once for the whole process.
+// An Xvfb of its own with the Linux saver, or (made once a process) with a Wine prefix and
+// pairstream.scr from PAIRSTREAM_SCR.
 class Desktop {
  public:
   Desktop(Kind kind, int width, int height, bool runtime = true)
@@ -180,8 +178,7 @@ class Desktop {
       env_[0] = "DISPLAY=:" + std::to_string(std::atoi(number));
       // Windows vanish between listing them and asking about them: the call fails, no more.
       XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-      // A server killed on purpose leaves a dead connection, and the test goes on: neither
-      // handler ends the process.
+      // A server killed on purpose leaves a dead connection; neither handler ends the test.
       XSetIOErrorHandler([](Display*) { return 0; });
       if ((display_ = XOpenDisplay(env_[0].c_str() + 8)))
         XSetIOErrorExitHandler(
@@ -189,7 +186,7 @@ class Desktop {
     }
     close(fds[0]);
     if (!wine) {
-      const std::string dir = scratch + "/run" + env_[0].substr(9);  // one per display
+      const std::string dir = scratch + "/run" + env_[0].substr(9);
       env_.push_back("XDG_RUNTIME_DIR=" + (runtime && mkdir(dir.c_str(), 0700) == 0 ? dir : ""));
     } else if (up()) {
       // No Mono, no Gecko, no menu entries: a prefix made in seconds, written only here.
@@ -212,8 +209,8 @@ class Desktop {
 
   const bool wine;
   const milliseconds start_limit, end_limit;
-  bool booted = false;  // Wine's prefix made
-  int uid = -1;         // the user the Linux saver's next start runs as, when 0 or more
+  bool booted = false;
+  int uid = -1;  // the user the Linux saver's next start runs as, when 0 or more
 
   std::unique_ptr<Child> start() {
     if (wine)
@@ -224,7 +221,6 @@ class Desktop {
     if (uid >= 0) argv = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", argv[0]};
     return std::make_unique<Child>(argv, env_);
   }
-  // A Windows program in the session, logging Wine's `debug` channels.
   std::unique_ptr<Child> run(std::vector<std::string> argv, const std::string& log,
                              const std::string& debug = "-all") {
     argv.insert(argv.begin(), "wine");
@@ -235,7 +231,7 @@ class Desktop {
 
   Display* display() const { return display_; }
   bool up() const { return display_ && server_->running(); }
-  void crash() { server_->signal(SIGKILL), server_->wait(5s); }  // under its clients
+  void crash() { server_->signal(SIGKILL), server_->wait(5s); }
   Screenshot screenshot() {
     const auto [width, height] = size();
     XImage* image =
@@ -280,7 +276,7 @@ class Desktop {
   void fake_button(unsigned button, bool press) {
     synced(XTestFakeButtonEvent(display_, button, press, CurrentTime));
   }
-  void close_request(Window window) {  // a window manager's close button
+  void close_request(Window window) {
     XEvent e{};
     e.xclient = {ClientMessage, 0, False, display_, window, atom("WM_PROTOCOLS"), 32, {}};
     e.xclient.data.l[0] = long(atom("WM_DELETE_WINDOW"));
@@ -294,7 +290,7 @@ class Desktop {
   void press(Child& saver, unsigned b) {
     taking(saver, "BUTTONDOWN)", [&] { fake_button(b, true); });
   }
-  void tap(Child& saver, KeySym key) {  // pressed, taken, released
+  void tap(Child& saver, KeySym key) {
     taking(saver, "KEYDOWN)", [&] { fake_key(key, true); });
     fake_key(key, false);
   }
@@ -316,8 +312,8 @@ class Desktop {
           if (!wine) return read_text(call).starts_with(std::to_string(SYS_ppoll) + " ");
           const std::string trace = read_text(saver.log());
           const auto at = trace.find(seen, mark), line = trace.rfind('\n', at) + 1;
-          const auto next = trace.substr(line, trace.find(':', line) - line) +
-                            ":trace:msg:peek_message got type";  // "thread:trace:msg:..."
+          const auto next =
+              trace.substr(line, trace.find(':', line) - line) + ":trace:msg:peek_message got type";
           return at != std::string::npos && trace.find(next, at) != std::string::npos;
         },
         end_limit))
@@ -348,8 +344,7 @@ inline Desktop* wine_desktop(std::string& why) {
   return session->booted ? session.get() : nullptr;
 }
 
-// A test of a table's row on a desktop of the row's kind: the Linux saver in an Xvfb of its
-// own, or pairstream.scr in the Wine session. What every desktop test does with its saver.
+// A test of a table's row on the desktop of the row's kind, and what it does with the saver.
 template <class Row>
 class On : public ::testing::TestWithParam<std::tuple<Kind, Row>> {
  protected:
@@ -359,13 +354,12 @@ class On : public ::testing::TestWithParam<std::tuple<Kind, Row>> {
       GTEST_SKIP() << why;
     if (!d) d = (own = std::make_unique<Desktop>(Kind::X11, 1280, 720)).get();
     ASSERT_TRUE(d->up()) << "no Xvfb";
-    d->fake_motion(300, 300);  // where the pointer stands at start-up
+    d->fake_motion(300, 300);
   }
   void TearDown() override {  // the next test starts on an empty screen
     if (d && d->up()) poll_until([&] { return d->saver_window() == 0; }, d->end_limit);
   }
   Row row() const { return std::get<1>(this->GetParam()); }
-  // Started, with its window over the whole screen and particles lit on it.
   std::unique_ptr<Child> shown() {
     auto saver = d->start();
     EXPECT_TRUE(poll_until(
