@@ -238,7 +238,6 @@ bool X11::host(Window target) {
   hosted_ = true;
   host_window = window_ = target;
   root_ = attributes.root;
-  viewable_ = attributes.map_state != IsUnmapped;
   XSelectInput(display_, window_, StructureNotifyMask | ExposureMask);
   gc_ = XCreateGC(display_, window_, 0, nullptr);
   XSync(display_, False);  // a window destroyed since the look above ends the saver here
@@ -248,7 +247,16 @@ bool X11::host(Window target) {
 }
 
 void X11::show() {
-  if (!hosted_) XMapRaised(display_, window_);
+  if (!hosted_) {
+    XMapRaised(display_, window_);
+  } else {
+    // As in a window of its own, what Load drew is sent once it returns, and sending it during
+    // the scatter would stall the scatter on the server.
+    XWindowAttributes attributes{};
+    viewable_ = XGetWindowAttributes(display_, window_, &attributes) &&
+                attributes.map_state != IsUnmapped;
+    exposed_ = true;
+  }
   XFlush(display_);
 }
 
