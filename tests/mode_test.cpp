@@ -16,6 +16,8 @@ struct Start {
   std::vector<const char*> args;
   Kind kind;
   std::uint64_t window;
+  const char* variable = nullptr;  // XSCREENSAVER_WINDOW, for the X convention
+  bool root = false;
 };
 
 class WindowsStart : public ::testing::TestWithParam<Start> {};
@@ -42,15 +44,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Start{{"/c"}, Kind::Settings, 0}, Start{{"-C:4242"}, Kind::Settings, 4242},
                       Start{{"/c", "17"}, Kind::Settings, 17}));
 
-struct XStart {
-  std::vector<const char*> args;
-  const char* variable;  // XSCREENSAVER_WINDOW, null when unset
-  Kind kind;
-  std::uint64_t window;
-  bool root;
-};
-
-class XStartup : public ::testing::TestWithParam<XStart> {};
+class XStartup : public ::testing::TestWithParam<Start> {};
 
 TEST_P(XStartup, DrawsIntoTheHostsWindowOrRunsTheShowOfItsOwn) {
   std::vector<const char*> argv{"pairstream"};
@@ -64,21 +58,20 @@ TEST_P(XStartup, DrawsIntoTheHostsWindowOrRunsTheShowOfItsOwn) {
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, XStartup,
-    ::testing::Values(
-        XStart{{}, nullptr, Kind::Show, 0, false},
-        XStart{{"-fps", "/p", "5", "-window"}, nullptr, Kind::Show, 0, false},
-        XStart{{}, "", Kind::Show, 0, false}, XStart{{}, "junk", Kind::Show, 0, false},
-        XStart{{}, "0x1a00007", Kind::Embedded, 0x1a00007, false},
-        XStart{{}, "4194311", Kind::Embedded, 4194311, false},
-        XStart{{"--root"}, "0X2C", Kind::Embedded, 0x2c, false},
-        XStart{{"-root"}, nullptr, Kind::Embedded, 0, true},
-        XStart{{"--root"}, "0x", Kind::Embedded, 0, true},
-        XStart{{"-window-id", "0x400001"}, nullptr, Kind::Embedded, 0x400001, false},
-        XStart{{"--window-id", "77", "-root"}, "0x99", Kind::Embedded, 77, false},
-        XStart{{"-window-id", "0xZZ"}, "0x99", Kind::Embedded, 0, false},
-        XStart{{"-window-id", "-5"}, nullptr, Kind::Embedded, 0, false},
-        XStart{{"-window-id"}, nullptr, Kind::Embedded, 0, false},
-        XStart{{"-window-id", "99999999999999999999"}, nullptr, Kind::Embedded, 0, false}));
+    ::testing::Values(Start{{}, Kind::Show, 0},
+                      Start{{"-fps", "/p", "5", "-window"}, Kind::Show, 0},
+                      Start{{}, Kind::Show, 0, ""}, Start{{}, Kind::Show, 0, "junk"},
+                      Start{{}, Kind::Embedded, 0x1a00007, "0x1a00007"},
+                      Start{{}, Kind::Embedded, 4194311, "4194311"},
+                      Start{{"--root"}, Kind::Embedded, 0x2c, "0X2C"},
+                      Start{{"-root"}, Kind::Embedded, 0, nullptr, true},
+                      Start{{"--root"}, Kind::Embedded, 0, "0x", true},
+                      Start{{"-window-id", "0x400001"}, Kind::Embedded, 0x400001},
+                      Start{{"--window-id", "77", "-root"}, Kind::Embedded, 77, "0x99"},
+                      Start{{"-window-id", "0xZZ"}, Kind::Embedded, 0, "0x99"},
+                      Start{{"-window-id", "-5"}, Kind::Embedded, 0},
+                      Start{{"-window-id"}, Kind::Embedded, 0},
+                      Start{{"-window-id", "99999999999999999999"}, Kind::Embedded, 0}));
 
 }  // namespace
 }  // namespace ps::test
