@@ -205,7 +205,10 @@ class Desktop {
       std::filesystem::create_directories(dir_ + "/prefix");
       // Wine starts its server in the background: no descendant of this process, it outlives
       // a ctest timeout for the janitor's `wineserver -k`.
-      booted = run({"wineboot", "--init"}, "boot")->wait(90s) == 0;
+      // Its status says little (the first program makes the prefix, and may fail to run when
+      // another wineboot runs meanwhile), but 127 is no Wine at all.
+      const auto boot = run({"wineboot", "--init"}, "boot")->wait(90s);
+      booted = boot && *boot != 127;
       // The session's desktop closes a second after its last program, and a new one keeps
       // the next start waiting 10 s for its explorer.exe: a program that stays keeps it open.
       keeper_ = run({"ping", "-n", "1000000", "127.0.0.1"}, "keeper");
