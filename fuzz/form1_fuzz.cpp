@@ -1,9 +1,10 @@
 // Fuzzes the real Form1 on the headless platform. An input decodes to a client size, the answer
 // of the single-instance test, idle ticks and up to 256 events (ticks, keys, clicks, close
 // requests, moves anywhere, resizes), each at a chosen service of pending events. Checked: the
-// show ends only on an exit input or as a second instance, the pointer is hidden once and shown
-// once at an end, no handler runs after the end nor a tick inside a tick, the counter steps its
-// sawtooth, every pixel is a palette colour, and nothing is allocated once the show starts.
+// show ends only on an exit input or as a second instance (which touches nothing), the window is
+// maximised, the pointer hidden once and shown once at an end, no handler runs after the end nor
+// a tick inside a tick, the counter steps its sawtooth, every pixel is a palette colour, and
+// nothing is allocated once the show starts.
 //
 // Input layout (missing bytes read as 0; at most 32 tick and 8 resize events are kept):
 //   byte 0      bits 0-2 all set: another instance runs; bits 3-7: idle ticks (0 to 31)
@@ -185,6 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   expect(headless->cursor_hides() == 1 && headless->cursor() == (headless->ended() ? 0 : -1),
          "the pointer is not hidden once, and shown once at the end");
+  expect(headless->window_state() == 2, "the window was not maximised");
   expect(headless->ended() || (headless->pending() == 0 && form->field.nn >= 2500),
          "the idle loop left events behind, or the counter is off");
   for (const Rgb c : pixels)

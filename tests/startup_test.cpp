@@ -1,5 +1,6 @@
-// Start-up: the screen the show opens on, a second instance that changes nothing, and the show
-// itself, which must stay the picture it is at every size and tick (the golden images).
+// The show as it opens and plays: after start-up and after some ticks, at several sizes, the
+// screen must stay the picture it was made with (the golden images). How a second instance and
+// the pointer behave, the fuzz target checks on every input.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,39 +11,6 @@
 
 namespace ps::test {
 namespace {
-
-TEST(StartUp, OpensABlackMaximisedScreenOfLitDotsWithThePointerHidden) {
-  auto show = make_show(1280, 720);
-  ASSERT_TRUE(show->start());
-  EXPECT_TRUE(show->headless.shown());
-  EXPECT_EQ(show->headless.window_state(), 2);
-  EXPECT_EQ(show->headless.cursor(), -1);
-  EXPECT_EQ(show->field().nn, 2500);
-  const auto pixels = show->screen().pixels();
-  for (const Rgb p : pixels)
-    ASSERT_NE(std::find(kPalette.begin(), kPalette.end(), p), kPalette.end()) << std::hex << p;
-  // 2000 dots, less those past the right edge, black or sharing a pixel.
-  const auto lit = std::count_if(pixels.begin(), pixels.end(), [](Rgb p) { return p != 0; });
-  EXPECT_GT(lit, 1500);
-  EXPECT_LT(lit, 2000);
-}
-
-TEST(StartUp, SecondInstanceEndsBeforeTouchingAnything) {
-  auto show = make_show();
-  show->headless.set_another_instance(true);
-  show->post(Input::Key, 0);
-  EXPECT_FALSE(show->start());
-  EXPECT_TRUE(show->headless.ended());
-  EXPECT_FALSE(show->headless.shown());
-  EXPECT_EQ(show->headless.cursor_hides() + show->headless.cursor_shows(), 0);
-  EXPECT_EQ(show->headless.window_state(), 0);
-  for (const Rgb p : show->screen().pixels()) ASSERT_EQ(p, 0xF0F0F0u) << "a new window's grey";
-  EXPECT_EQ(show->field().vx[1][1], 0.0);
-  // An ended process takes no further event.
-  EXPECT_FALSE(show->headless.run());
-  EXPECT_FALSE(show->headless.tick());
-  EXPECT_EQ(show->headless.ticks_run(), 0u);
-}
 
 struct Golden {
   int width, height, ticks;
