@@ -1,7 +1,9 @@
-// The Windows desktop on the Win32 API: one topmost popup over the primary monitor, its timer
-// and message queue translated into the show's events, and the surface sent to the window as
-// the pixels touched since the last flush. Runs on Windows 8 or later (SetDefaultDllDirectories).
+// The Windows desktop on the Win32 API: one topmost popup over the primary monitor, its waitable
+// timer and message queue translated into the show's events, and the surface sent to the window
+// as the pixels touched since the last flush. Runs on Windows 8 or later.
 #include <windows.h>
+// These two need windows.h first.
+#include <mmsystem.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -18,7 +20,9 @@ namespace ps {
 namespace {
 
 constexpr wchar_t kClassName[] = L"pairstream";
-constexpr UINT_PTR kTimerId = 1;
+// Windows 10 1803 and later; older systems refuse it and get a raised timer resolution instead.
+constexpr DWORD kHighResolutionTimer = 0x2;  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+constexpr LONGLONG kPerMillisecond = 10000;  // the timer's 100 ns units
 
 COLORREF colorref(Rgb rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
@@ -29,12 +33,14 @@ class Win32 final : public Backend {
   explicit Win32(bool previous)
       : segments_(2 * Surface::kTouchedCapacity),
         counts_(Surface::kTouchedCapacity, 2),
-        previous_(previous) {}
+        previous_(previous) {
+    QueryPerformanceFrequency(&frequency_);
+  }
 
   Stage& stage() { return stage_; }
   bool open(HINSTANCE instance);
   void show();
-  int loop();
+  [[noreturn]] void loop();
   LRESULT handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
   // Backend.
@@ -43,9 +49,13 @@ class Win32 final : public Backend {
   bool another_instance() override { return previous_; }
   int show_cursor(std::int32_t show) override { return ShowCursor(show); }
   int service() override;
-  [[noreturn]] void end() override { ExitProcess(0); }
+  [[noreturn]] void end() override;
 
  private:
+  LONGLONG now() const;  // in the timer's units
+  void arm();
+  void fired();
+  void pump();
   void resized(int width, int height);
   void flush();
   void send_whole(HDC dc);
@@ -60,9 +70,14 @@ class Win32 final : public Backend {
   // One colour's points as one-pixel segments for PolyPolyline; sized once, here.
   std::vector<POINT> segments_;
   std::vector<DWORD> counts_;
+  HANDLE timer_ = nullptr;
+  LARGE_INTEGER frequency_{};
+  LONGLONG period_ = 0;  // 0 while stopped
+  LONGLONG due_ = 0;     // when the next tick falls due
   int state_ = 0;
-  int armed_ = 0;  // the timer's period in ms, 0 while stopped
+  int armed_ = 0;  // the period in ms
   bool previous_;
+  bool raised_resolution_ = false;
   bool shown_ = false;
   bool pressed_ = false;
 };
@@ -87,6 +102,14 @@ bool Win32::open(HINSTANCE instance) {
   RECT client{};
   GetClientRect(hwnd_, &client);
   resized(client.right, client.bottom);
+  timer_ = CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer, TIMER_ALL_ACCESS);
+  if (!timer_) {
+    // A plain waitable timer keeps to the system's timer resolution, 15.6 ms by default:
+    // 10 ms ticks need it at 1 ms for the run.
+    timer_ = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+    if (!timer_) return false;
+    raised_resolution_ = timeBeginPeriod(1) == TIMERR_NOERROR;
+  }
   set_interval(stage_.Timer1.interval());
   return true;
 }
@@ -98,35 +121,77 @@ void Win32::show() {
   UpdateWindow(hwnd_);
 }
 
-int Win32::loop() {
-  MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    pace_.looked(Pace::Clock::now());  // the queue was just read: the tick need not look first
-    DispatchMessageW(&message);
+void Win32::loop() {
+  for (;;) {
+    const DWORD woke =
+        MsgWaitForMultipleObjectsEx(1, &timer_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    pace_.looked(Pace::Clock::now());  // the queue is read now: the tick need not look first
+    if (woke == WAIT_OBJECT_0) fired();
+    pump();
   }
-  // The thread was told to quit: a close request like any other.
-  stage_.show().QueryUnload();
-  return 0;
+}
+
+void Win32::end() {
+  if (raised_resolution_) timeEndPeriod(1);
+  ExitProcess(0);
+}
+
+LONGLONG Win32::now() const {
+  LARGE_INTEGER count;
+  QueryPerformanceCounter(&count);
+  const LONGLONG counts = count.QuadPart, per_second = frequency_.QuadPart;
+  // In two parts, so that the product cannot overflow however long the machine has been up.
+  return counts / per_second * 10'000'000 + counts % per_second * 10'000'000 / per_second;
+}
+
+void Win32::arm() {
+  LARGE_INTEGER wait;
+  wait.QuadPart = -std::max<LONGLONG>(due_ - now(), 1);  // negative: relative to now
+  SetWaitableTimer(timer_, &wait, 0, nullptr, nullptr, FALSE);
 }
 
 void Win32::set_interval(int ms) {
-  if (!hwnd_) return;
-  // The tick sets its own period again first thing. The timer restarted its countdown when the
-  // tick fell due; restarting it now would add the delivery delay to every period (under Wine
-  // 100 ticks per second become 92).
+  if (!timer_) return;
+  // The tick sets its own period again first thing: re-arming then would add the delivery
+  // delay to every period and 100 ticks per second would drift lower.
   if (ms == armed_ && stage_.in_tick()) return;
   armed_ = ms;
-  if (ms > 0)
-    SetTimer(hwnd_, kTimerId, static_cast<UINT>(ms), nullptr);
-  else
-    KillTimer(hwnd_, kTimerId);
+  period_ = ms > 0 ? ms * kPerMillisecond : 0;
+  if (period_ == 0) {
+    CancelWaitableTimer(timer_);
+    return;
+  }
+  due_ = now() + period_;
+  arm();
+}
+
+// The next tick is due one period after this one was due, however late this one came, so the
+// phase holds; after a stall the ticks missed are dropped, not run in a burst.
+void Win32::fired() {
+  if (period_ == 0) return;
+  const LONGLONG at = now();
+  due_ += period_;
+  if (due_ <= at) due_ += ((at - due_) / period_ + 1) * period_;
+  arm();
+  stage_.tick_due();
+  stage_.run_pending_tick();
+  flush();
+}
+
+void Win32::pump() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    // The thread was told to quit: for the show a close request like any other.
+    if (message.message == WM_QUIT) stage_.show().QueryUnload();
+    DispatchMessageW(&message);
+  }
 }
 
 int Win32::service() {
   // Every PeekMessage is a round trip to the window server: look about once per millisecond.
   if (pace_.due(Pace::Clock::now())) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    pump();
+    if (WaitForSingleObject(timer_, 0) == WAIT_OBJECT_0) fired();
     flush();
   }
   return Pace::kCalls;
@@ -135,11 +200,6 @@ int Win32::service() {
 LRESULT Win32::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   Events& form = stage_.show();
   switch (message) {
-    case WM_TIMER:
-      stage_.tick_due();
-      stage_.run_pending_tick();
-      flush();
-      return 0;
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
       form.KeyDown();
@@ -172,7 +232,8 @@ LRESULT Win32::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
       return 1;  // every pixel comes from the surface
     case WM_PAINT: {
       PAINTSTRUCT paint;
-      send_whole(BeginPaint(hwnd, &paint));
+      BeginPaint(hwnd, &paint);
+      send_whole(dc_);
       EndPaint(hwnd, &paint);
       stage_.surface().flushed();
       return 0;
@@ -257,7 +318,7 @@ int run_desktop(const Mode& mode, const MakeShow& make_show) {
   if (!previous && !backend->open(GetModuleHandleW(nullptr))) return 1;
   show.Load();
   backend->show();
-  return backend->loop();
+  backend->loop();
 }
 
 }  // namespace ps
