@@ -1,6 +1,6 @@
-// The Windows desktop on the Win32 API: one topmost popup over the primary monitor, its waitable
-// timer and message queue translated into the show's events, and the surface sent to the window
-// as the pixels touched since the last flush. Runs on Windows 8 or later.
+// The Windows desktop on the Win32 API: the show in a topmost popup over the primary monitor, or
+// as the preview in a child of the window the Screen Saver Settings hand over (/p), or a note
+// that there are no settings (/c). Ticks come from a waitable timer; runs on Windows 8 or later.
 #include <windows.h>
 // These two need windows.h first.
 #include <mmsystem.h>
@@ -26,13 +26,20 @@ constexpr LONGLONG kPerMillisecond = 10000;  // the timer's 100 ns units
 
 COLORREF colorref(Rgb rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
+HWND window_of(std::uint64_t number) {
+  const auto hwnd = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(number));
+  return number != 0 && IsWindow(hwnd) ? hwnd : nullptr;
+}
+
 LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
 class Win32 final : public Backend {
  public:
-  explicit Win32(bool previous)
+  // A preview fills `host`; without one the show takes the screen.
+  Win32(HWND host, bool previous)
       : segments_(2 * Surface::kTouchedCapacity),
         counts_(Surface::kTouchedCapacity, 2),
+        host_(host),
         previous_(previous) {
     QueryPerformanceFrequency(&frequency_);
   }
@@ -43,11 +50,11 @@ class Win32 final : public Backend {
   [[noreturn]] void loop();
   LRESULT handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
-  // Backend.
+  // Backend. The preview leaves the pointer to the dialog around it and takes no lock.
   void window_state(int state) override { state_ = state; }
   void set_interval(int ms) override;
   bool another_instance() override { return previous_; }
-  int show_cursor(std::int32_t show) override { return ShowCursor(show); }
+  int show_cursor(std::int32_t show) override { return host_ ? 0 : ShowCursor(show); }
   int service() override;
   [[noreturn]] void end() override;
 
@@ -56,6 +63,7 @@ class Win32 final : public Backend {
   void arm();
   void fired();
   void pump();
+  void follow_host();
   void resized(int width, int height);
   void flush();
   void send_whole(HDC dc);
@@ -70,6 +78,7 @@ class Win32 final : public Backend {
   // One colour's points as one-pixel segments for PolyPolyline; sized once, here.
   std::vector<POINT> segments_;
   std::vector<DWORD> counts_;
+  HWND host_;
   HANDLE timer_ = nullptr;
   LARGE_INTEGER frequency_{};
   LONGLONG period_ = 0;  // 0 while stopped
@@ -91,11 +100,18 @@ bool Win32::open(HINSTANCE instance) {
   type.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
   type.lpszClassName = kClassName;
   if (!RegisterClassExW(&type)) return false;
-  // Created at the monitor's full size: a window that grows only when maximised stays small
-  // where no window manager maximises it.
-  hwnd_ = CreateWindowExW(WS_EX_TOPMOST, kClassName, L"pairstream", WS_POPUP, 0, 0,
-                          GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr,
-                          nullptr, instance, this);
+  if (host_) {
+    RECT area{};
+    GetClientRect(host_, &area);
+    hwnd_ = CreateWindowExW(0, kClassName, L"pairstream", WS_CHILD, 0, 0, area.right, area.bottom,
+                            host_, nullptr, instance, this);
+  } else {
+    // Created at the monitor's full size: a window that grows only when maximised stays small
+    // where no window manager maximises it.
+    hwnd_ = CreateWindowExW(WS_EX_TOPMOST, kClassName, L"pairstream", WS_POPUP, 0, 0,
+                            GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr,
+                            nullptr, instance, this);
+  }
   if (!hwnd_) return false;
   dc_ = GetDC(hwnd_);
   SelectObject(dc_, GetStockObject(DC_PEN));
@@ -115,8 +131,12 @@ bool Win32::open(HINSTANCE instance) {
 }
 
 void Win32::show() {
-  ShowWindow(hwnd_, state_ == 2 ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
-  SetForegroundWindow(hwnd_);
+  if (host_) {
+    ShowWindow(hwnd_, SW_SHOWNA);  // the dialog keeps the focus
+  } else {
+    ShowWindow(hwnd_, state_ == 2 ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
+    SetForegroundWindow(hwnd_);
+  }
   shown_ = true;
   UpdateWindow(hwnd_);
 }
@@ -173,6 +193,7 @@ void Win32::fired() {
   due_ += period_;
   if (due_ <= at) due_ += ((at - due_) / period_ + 1) * period_;
   arm();
+  if (host_) follow_host();
   stage_.tick_due();
   stage_.run_pending_tick();
   flush();
@@ -182,9 +203,19 @@ void Win32::pump() {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     // The thread was told to quit: for the show a close request like any other.
+    if (message.message == WM_QUIT && host_) end();
     if (message.message == WM_QUIT) stage_.show().QueryUnload();
     DispatchMessageW(&message);
   }
+}
+
+// The preview ends with the window it fills and follows its size.
+void Win32::follow_host() {
+  RECT area{};
+  if (!GetClientRect(host_, &area)) end();
+  const Surface& surface = stage_.surface();
+  if (area.right != surface.width() || area.bottom != surface.height())
+    SetWindowPos(hwnd_, nullptr, 0, 0, area.right, area.bottom, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 int Win32::service() {
@@ -198,6 +229,10 @@ int Win32::service() {
 }
 
 LRESULT Win32::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  // The preview's input belongs to the dialog around it; a close request destroys it.
+  if (host_ && ((message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
+                (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) || message == WM_CLOSE))
+    return DefWindowProcW(hwnd, message, wparam, lparam);
   Events& form = stage_.show();
   switch (message) {
     case WM_KEYDOWN:
@@ -225,6 +260,8 @@ LRESULT Win32::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_ENDSESSION:
       form.QueryUnload();
       return 0;
+    case WM_DESTROY:  // only the preview's window is ever destroyed, with its host's
+      end();
     case WM_SIZE:
       resized(LOWORD(lparam), HIWORD(lparam));
       return 0;
@@ -301,17 +338,25 @@ Mode read_mode(int argc, char** argv) { return windows_mode(argc, argv); }
 int run_desktop(const Mode& mode, const MakeShow& make_show) {
   // From here on DLLs load from System32 only, whatever lies beside the .scr.
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  // The preview and the settings dialog: this saver has neither, and must not take the screen
-  // (nor the single-instance lock) when the user merely selects it.
-  if (mode.kind != Mode::Kind::Show) return 0;
-  // Taken before any window exists and held until the process ends. A mutex that another
-  // user's instance holds is refused rather than shared: that is an instance too.
-  SetLastError(ERROR_SUCCESS);
-  CreateMutexW(nullptr, FALSE, L"Local\\pairstream-screen-saver");
-  const DWORD error = GetLastError();
-  const bool previous = error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
+  const HWND given = window_of(mode.window);
+  if (mode.kind == Mode::Kind::Settings) {
+    MessageBoxW(given, L"pairstream has nothing to set: every run shows the same particles.",
+                L"pairstream", MB_OK | MB_ICONINFORMATION);
+    return 0;
+  }
+  // A preview whose window is already gone has nothing to show.
+  if (mode.kind == Mode::Kind::Embedded && !given) return 0;
+  bool previous = false;
+  if (mode.kind == Mode::Kind::Show) {
+    // Taken before any window exists and held until the process ends. A mutex that another
+    // user's instance holds is refused rather than shared: that is an instance too.
+    SetLastError(ERROR_SUCCESS);
+    CreateMutexW(nullptr, FALSE, L"Local\\pairstream-screen-saver");
+    const DWORD error = GetLastError();
+    previous = error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
+  }
 
-  auto backend = std::make_unique<Win32>(previous);
+  auto backend = std::make_unique<Win32>(given, previous);
   Events& show = make_show(backend->stage());
   backend->stage().attach(show);
   // A second instance gets no window at all: Load's first step ends it.
