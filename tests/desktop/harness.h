@@ -1,0 +1,398 @@
+// The desktop harness of both savers: private Xvfb servers, the Linux saver or pairstream.scr
+// under Wine on them, input through XTest and the screen read back. Every child ends with its
+// owner or with this process: a janitor forked at start kills what is left, even after a
+// SIGKILL. Linux only; the process must stay single-threaded.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Xlib's macros after the rest.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/extensions/Xfixes.h>
+
+namespace ps::desktop {
+
+using std::chrono::milliseconds;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+inline bool poll_until(const std::function<bool()>& done, milliseconds limit) {
+  for (const auto end = Clock::now() + limit; !done(); std::this_thread::sleep_for(2ms))
+    if (Clock::now() >= end) return false;
+  return true;
+}
+
+inline std::string read_text(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+// Every child joins the janitor's process group. Once this process is gone (its pipe's EOF),
+// the janitor ends the Wine prefix with `wineserver -k`, removes the scratch directory and
+// kills the group, itself last.
+inline std::string scratch;
+inline int janitor_pipe = -1;
+inline pid_t janitor_pid = -1;
+
+inline void start_janitor() {
+  char name[] = "/tmp/pairstream-desktop-XXXXXX";
+  int fds[2];
+  if (!mkdtemp(name) || pipe2(fds, O_CLOEXEC) != 0) std::exit(1);
+  scratch = name;
+  if ((janitor_pid = fork()) != 0) {
+    setpgid(janitor_pid, janitor_pid);
+    close(fds[0]);
+    janitor_pipe = fds[1];
+    return;
+  }
+  setpgid(0, 0);  // a group of its own: whatever kills this process's group spares it
+  dup2(fds[0], 0);
+  dup2(open("/dev/null", O_WRONLY), 1);
+  dup2(1, 2);
+  close_range(3, ~0u, 0);  // holds no pipe open: ctest's, or this one's writing end
+  for (char c; read(0, &c, 1) > 0;) continue;
+  const std::string prefix = scratch + "/wine/prefix";
+  [[maybe_unused]] const int ended =
+      std::filesystem::exists(prefix)
+          ? std::system(("WINEPREFIX=" + prefix + " timeout 10 wineserver -k").c_str())
+          : 0;
+  std::error_code ignored;
+  std::filesystem::remove_all(scratch, ignored);
+  kill(0, SIGKILL);
+  _exit(0);
+}
+
+inline void finish_janitor() {  // a normal end: the sweep, waited for
+  close(janitor_pipe);
+  waitpid(janitor_pid, nullptr, 0);
+}
+
+// A child, killed with the object; one that `dies_with_us` also the moment this process dies.
+class Child {
+ public:
+  Child(std::vector<std::string> argv, std::vector<std::string> env = {}, std::string log = {},
+        bool dies_with_us = true, int out = -1)
+      : log_(std::move(log)) {
+    std::vector<char*> args;
+    for (auto& arg : argv) args.push_back(arg.data());
+    args.push_back(nullptr);
+    const pid_t parent = getpid();
+    if ((pid_ = fork()) == 0) {  // of a single-threaded process: the child may allocate
+      setpgid(0, janitor_pid);
+      if (dies_with_us && (prctl(PR_SET_PDEATHSIG, SIGKILL) || getppid() != parent)) _exit(127);
+      for (auto& entry : env) putenv(entry.data());
+      const int to = open(log_.empty() ? "/dev/null" : log_.c_str(), O_WRONLY | O_CREAT, 0644);
+      dup2(open("/dev/null", O_RDONLY), 0);
+      dup2(out >= 0 ? out : to, 1);
+      dup2(to, 2);
+      close_range(3, ~0u, 0);
+      execvp(args[0], args.data());
+      _exit(127);
+    }
+    setpgid(pid_, janitor_pid);  // on both sides, so that it holds before either goes on
+  }
+  ~Child() {
+    if (!status_) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
+  }
+  pid_t pid() const { return pid_; }
+  const std::string& log() const { return log_; }
+  int ticks_at_most() const { return int((Clock::now() - born_) / 10ms) + 10; }
+  // 128 + the signal when killed.
+  std::optional<int> wait(milliseconds limit) {
+    int s = 0;
+    if (!status_ && poll_until([&] { return waitpid(pid_, &s, WNOHANG) == pid_; }, limit))
+      status_ = WIFEXITED(s) ? WEXITSTATUS(s) : 128 + WTERMSIG(s);
+    return status_;
+  }
+  bool running() { return !wait(0ms); }
+  void signal(int sig) {
+    if (!status_) kill(pid_, sig);
+  }
+
+ private:
+  pid_t pid_;
+  std::string log_;
+  Clock::time_point born_ = Clock::now();
+  std::optional<int> status_;
+};
+
+struct Screenshot {  // the root window's pixels, 0xRRGGBB, row by row
+  int width = 0, height = 0;
+  std::vector<std::uint32_t> pixels;
+  int lit(int x0, int y0, int x1, int y1) const {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) n += pixels[std::size_t(y) * width + x] != 0;
+    return n;
+  }
+};
+
+// The first tick (0: right after the scatter) at which the show on the headless platform, at
+// the screenshot's size, equals it pixel for pixel.
+std::optional<int> matching_tick(const Screenshot& shot, int max_ticks);
+
+enum class Kind { X11, Wine };
+inline std::ostream& operator<<(std::ostream& o, Kind k) {
+  return o << (k == Kind::X11 ? "X11" : "Wine");
+}
+
+// An Xvfb of its own with the Linux saver, or (made once a process) with a Wine prefix and
+// pairstream.scr from PAIRSTREAM_SCR.
+class Desktop {
+ public:
+  Desktop(Kind kind, int width, int height, bool runtime = true)
+      : wine(kind == Kind::Wine), start_limit(wine ? 20s : 5s), end_limit(wine ? 5s : 3s) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    const auto screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    server_ = std::make_unique<Child>(std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen",
+                                                               "0", screen, "-nolisten", "tcp"},
+                                      std::vector<std::string>{}, "", true, fds[1]);
+    close(fds[1]);
+    // The number comes in one write once it takes connections; if it fails, the pipe closes.
+    char number[16] = {};
+    pollfd ready{fds[0], POLLIN, 0};
+    if (poll(&ready, 1, 10000) > 0 && read(fds[0], number, sizeof number - 1) > 0) {
+      env_[0] = "DISPLAY=:" + std::to_string(std::atoi(number));
+      // Windows vanish between listing them and asking about them: the call fails, no more.
+      XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+      // A server killed on purpose leaves a dead connection; neither handler ends the test.
+      XSetIOErrorHandler([](Display*) { return 0; });
+      if ((display_ = XOpenDisplay(env_[0].c_str() + 8)))
+        XSetIOErrorExitHandler(
+            display_, [](Display*, void*) {}, nullptr);
+    }
+    close(fds[0]);
+    if (!wine) {
+      const std::string dir = scratch + "/run" + env_[0].substr(9);
+      env_.push_back("XDG_RUNTIME_DIR=" + (runtime && mkdir(dir.c_str(), 0700) == 0 ? dir : ""));
+    } else if (up()) {
+      // No Mono, no Gecko, no menu entries: a prefix made in seconds, written only here.
+      dir_ = scratch + "/wine";
+      env_.push_back("WINEPREFIX=" + dir_ + "/prefix");
+      env_.push_back("WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d");
+      std::filesystem::create_directories(dir_ + "/prefix");
+      // Left alive should this process die: the janitor's `wineserver -k` needs it.
+      wineserver_ = std::make_unique<Child>(std::vector<std::string>{"wineserver", "-f", "-p"},
+                                            env_, "", false);
+      booted = run({"wineboot", "--init"}, "boot")->wait(90s) == 0;
+      // The session's desktop closes a second after its last program, and a new one keeps
+      // the next start waiting 10 s for its explorer.exe: a program that stays keeps it open.
+      keeper_ = run({"ping", "-n", "1000000", "127.0.0.1"}, "keeper");
+    }
+  }
+  ~Desktop() {
+    if (up()) XCloseDisplay(display_);
+  }
+
+  const bool wine;
+  const milliseconds start_limit, end_limit;
+  bool booted = false;
+  int uid = -1;  // the user the Linux saver's next start runs as, when 0 or more
+
+  std::unique_ptr<Child> start() {
+    if (wine)
+      return run({std::filesystem::absolute(std::getenv("PAIRSTREAM_SCR"))},
+                 "launch-" + std::to_string(++launches_), "-all,trace+msg,trace+win");
+    std::vector<std::string> argv{PAIRSTREAM_SAVER};
+    const auto id = std::to_string(uid);  // setpriv keeps the pid
+    if (uid >= 0) argv = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", argv[0]};
+    return std::make_unique<Child>(argv, env_);
+  }
+  std::unique_ptr<Child> run(std::vector<std::string> argv, const std::string& log,
+                             const std::string& debug = "-all") {
+    argv.insert(argv.begin(), "wine");
+    auto env = env_;
+    env.push_back("WINEDEBUG=" + debug);
+    return std::make_unique<Child>(argv, env, dir_ + "/" + log + ".log");
+  }
+
+  Display* display() const { return display_; }
+  bool up() const { return display_ && server_->running(); }
+  void crash() { server_->signal(SIGKILL), server_->wait(5s); }
+  Screenshot screenshot() {
+    const auto [width, height] = size();
+    XImage* image =
+        XGetImage(display_, DefaultRootWindow(display_), 0, 0, width, height, AllPlanes, ZPixmap);
+    if (!image) return {};
+    Screenshot shot{int(width), int(height), std::vector<std::uint32_t>(width * height)};
+    for (unsigned y = 0; y < height; ++y)  // 32 bits a pixel on Xvfb's 24-bit screens
+      for (unsigned x = 0; x < width; ++x)
+        shot.pixels[y * width + x] =
+            reinterpret_cast<std::uint32_t*>(image->data + y * image->bytes_per_line)[x] & 0xFFFFFF;
+    XDestroyImage(image);
+    return shot;
+  }
+  Window saver_window() {  // the viewable top-level over the whole screen, or 0
+    const auto [width, height] = size();
+    Window parent = 0, *children = nullptr, found = 0;
+    unsigned count = 0;
+    XQueryTree(display_, DefaultRootWindow(display_), &parent, &parent, &children, &count);
+    for (unsigned i = 0; i < count && !found; ++i) {
+      XWindowAttributes a{};
+      if (XGetWindowAttributes(display_, children[i], &a) && a.map_state == IsViewable &&
+          a.x == 0 && a.y == 0 && unsigned(a.width) == width && unsigned(a.height) == height)
+        found = children[i];
+    }
+    if (children) XFree(children);
+    return found;
+  }
+  bool pointer_visible() {
+    XFixesCursorImage* image = XFixesGetCursorImage(display_);
+    bool visible = false;
+    for (int i = 0; image && i < image->width * image->height; ++i)
+      visible = visible || image->pixels[i] >> 24 != 0;
+    if (image) XFree(image);
+    return visible;
+  }
+
+  // Input as a user's devices make it, in the server when the call returns.
+  void fake_motion(int x, int y) { synced(XTestFakeMotionEvent(display_, 0, x, y, CurrentTime)); }
+  void fake_key(KeySym key, bool press) {
+    synced(XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, key), press, CurrentTime));
+  }
+  void fake_button(unsigned button, bool press) {
+    synced(XTestFakeButtonEvent(display_, button, press, CurrentTime));
+  }
+  void close_request(Window window) {
+    XEvent e{};
+    e.xclient = {ClientMessage, 0, False, display_, window, atom("WM_PROTOCOLS"), 32, {}};
+    e.xclient.data.l[0] = long(atom("WM_DELETE_WINDOW"));
+    synced(XSendEvent(display_, window, False, NoEventMask, &e));
+  }
+  // Input that the saver has taken, and gone on from or ended on, when the call returns.
+  void move(Child& saver, int x, int y) {
+    const auto at = "pt " + std::to_string(x) + "," + std::to_string(y) + "\n";
+    taking(saver, at, [&] { fake_motion(x, y); });
+  }
+  void press(Child& saver, unsigned b) {
+    taking(saver, "BUTTONDOWN)", [&] { fake_button(b, true); });
+  }
+  void tap(Child& saver, KeySym key) {
+    taking(saver, "KEYDOWN)", [&] { fake_key(key, true); });
+    fake_key(key, false);
+  }
+
+ private:
+  // X events reach the Linux saver in order, unmerged: a second round trip sees the server's
+  // output to it written, and the saver back asleep in its main loop's ppoll has read it all.
+  // Wine merges mouse moves that queue up, so each waits for the one before: for its trace
+  // (`seen`: a message retrieved, or the point a mouse message hit), then for the same thread
+  // retrieving the next message, which an end on it would have prevented.
+  void taking(Child& saver, const std::string& seen, const std::function<void()>& input) {
+    const std::string call = "/proc/" + std::to_string(saver.pid()) + "/syscall";
+    const std::size_t mark = wine ? read_text(saver.log()).size() : 0;
+    input();
+    XSync(display_, False);
+    EXPECT_TRUE(poll_until(
+        [&] {
+          if (!saver.running()) return true;
+          if (!wine) return read_text(call).starts_with(std::to_string(SYS_ppoll) + " ");
+          const std::string trace = read_text(saver.log());
+          const auto at = trace.find(seen, mark), line = trace.rfind('\n', at) + 1;
+          const auto next =
+              trace.substr(line, trace.find(':', line) - line) + ":trace:msg:peek_message got type";
+          return at != std::string::npos && trace.find(next, at) != std::string::npos;
+        },
+        end_limit))
+        << "the saver neither took the input nor ended";
+  }
+  void synced(int) { XSync(display_, False); }
+  Atom atom(const char* name) { return XInternAtom(display_, name, False); }
+  std::pair<unsigned, unsigned> size() {
+    XWindowAttributes root{};
+    XGetWindowAttributes(display_, DefaultRootWindow(display_), &root);
+    return {unsigned(root.width), unsigned(root.height)};
+  }
+  std::unique_ptr<Child> server_, wineserver_, keeper_;
+  Display* display_ = nullptr;
+  std::vector<std::string> env_{"DISPLAY=none"};  // never the desktop the tests run on
+  std::string dir_;
+  int launches_ = 0;
+};
+
+// The process's Wine session, made at its first use; none, and why, when it cannot run here.
+inline Desktop* wine_desktop(std::string& why) {
+  static std::unique_ptr<Desktop> session;
+  const char* scr = std::getenv("PAIRSTREAM_SCR");
+  why = "no pairstream.scr (PAIRSTREAM_SCR): build the windows preset first";
+  if (!scr || !std::filesystem::exists(scr)) return nullptr;
+  if (!session) session = std::make_unique<Desktop>(Kind::Wine, 1280, 1024);
+  why = "no Xvfb, or no Wine prefix: " + read_text(scratch + "/wine/boot.log");
+  return session->booted ? session.get() : nullptr;
+}
+
+// A test of a table's row on the desktop of the row's kind, and what it does with the saver.
+template <class Row>
+class On : public ::testing::TestWithParam<std::tuple<Kind, Row>> {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (std::get<0>(this->GetParam()) == Kind::Wine && !(d = wine_desktop(why)))
+      GTEST_SKIP() << why;
+    if (!d) d = (own = std::make_unique<Desktop>(Kind::X11, 1280, 720)).get();
+    ASSERT_TRUE(d->up()) << "no Xvfb";
+    d->fake_motion(300, 300);
+  }
+  void TearDown() override {  // the next test starts on an empty screen
+    if (d && d->up()) poll_until([&] { return d->saver_window() == 0; }, d->end_limit);
+  }
+  Row row() const { return std::get<1>(this->GetParam()); }
+  std::unique_ptr<Child> shown() {
+    auto saver = d->start();
+    EXPECT_TRUE(poll_until(
+        [&] {
+          if (!saver->running() || !d->saver_window()) return !saver->running();
+          const Screenshot shot = d->screenshot();
+          return shot.lit(0, 0, shot.width, shot.height) > 200;
+        },
+        d->start_limit))
+        << "no window over the whole screen with particles on it";
+    EXPECT_TRUE(saver->running()) << "it ended with status " << saver->wait(0ms).value_or(-1);
+    return saver;
+  }
+  // The tick of the headless show the screen equals, once later than `after`. Ticks come at
+  // most every 10 ms; a screenshot taken amid a flush matches none, a later one does.
+  std::optional<int> shown_tick(Child& saver, int after = -1) {
+    std::optional<int> tick;
+    poll_until(
+        [&] { return (tick = matching_tick(d->screenshot(), saver.ticks_at_most())) > after; }, 3s);
+    return tick > after ? tick : std::nullopt;
+  }
+  std::optional<int> ends(Child& saver) { return saver.wait(d->end_limit); }
+
+  std::unique_ptr<Desktop> own;
+  Desktop* d = nullptr;
+};
+
+// Runs a table's rows on one kind of desktop; `name` names a row from `info.param`.
+#define ON(prefix, kind, suite, rows, name)                                                        \
+  INSTANTIATE_TEST_SUITE_P(prefix, suite, ::testing::Combine(::testing::Values(Kind::kind), rows), \
+                           []([[maybe_unused]] const auto& info) { return std::string(name); })
+#define ON_BOTH(suite, rows, name) \
+  ON(X11, X11, suite, rows, name); \
+  ON(Wine, Wine, suite, rows, name)
+
+}  // namespace ps::desktop

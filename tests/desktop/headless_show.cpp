@@ -1,0 +1,28 @@
+// The show on the headless platform, for comparing a desktop's screen with it: the one place
+// the desktop tests run the core, so that a change of its interface is adapted here alone.
+#include <cstring>
+#include <memory>
+
+#include "platform/headless/headless.h"
+#include "shell/form1.h"
+// The harness's Xlib macros after the core's headers.
+#include "tests/desktop/harness.h"
+
+namespace ps::desktop {
+
+std::optional<int> matching_tick(const Screenshot& shot, int max_ticks) {
+  if (shot.pixels.empty()) return std::nullopt;
+  auto headless = std::make_unique<Headless>(shot.width, shot.height);
+  auto form = std::make_unique<Form1>(headless->platform());
+  if (!headless->start(*form)) return std::nullopt;
+  for (int tick = 0; tick <= max_ticks; ++tick) {
+    if (tick > 0 && !headless->tick()) break;
+    const auto pixels = headless->surface().pixels();
+    if (pixels.size() == shot.pixels.size() &&
+        std::memcmp(pixels.data(), shot.pixels.data(), pixels.size_bytes()) == 0)
+      return tick;
+  }
+  return std::nullopt;
+}
+
+}  // namespace ps::desktop
