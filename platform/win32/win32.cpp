@@ -23,6 +23,8 @@ constexpr wchar_t kClassName[] = L"pairstream";
 // Windows 10 1803 and later; older systems refuse it and get a raised timer resolution instead.
 constexpr DWORD kHighResolutionTimer = 0x2;  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 constexpr LONGLONG kPerMillisecond = 10000;  // the timer's 100 ns units
+// A surface of up to this many pixels, a preview's, is sent whole: one call, not one per colour.
+constexpr int kSentWhole = 1 << 16;
 
 COLORREF colorref(Rgb rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
@@ -297,7 +299,8 @@ void Win32::flush() {
   // Until the window shows, nothing is sent: its first paint sends the whole surface.
   if (!shown_ || !surface.dirty()) return;
   surface.settle();
-  if (!flush_.send(surface,
+  if (surface.width() * surface.height() <= kSentWhole ||
+      !flush_.send(surface,
                    [&](Rgb colour, std::span<const Flush::Point> points) { draw(colour, points); }))
     send_whole(dc_);
   surface.flushed();
