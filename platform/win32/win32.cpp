@@ -148,8 +148,8 @@ void Win32::loop() {
     const DWORD woke =
         MsgWaitForMultipleObjectsEx(1, &timer_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     pace_.looked(Pace::Clock::now());  // the queue is read now: the tick need not look first
+    pump();  // input first, as Windows delivers it before a timer: an end waits for no tick
     if (woke == WAIT_OBJECT_0) fired();
-    pump();
   }
 }
 
