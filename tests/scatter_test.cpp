@@ -1,5 +1,5 @@
-// The scatter: where the 1000 particles start and in which colour, and the ticks that may run
-// in the middle of it.
+// The scatter: the rounding of the colours, and the ticks that may run in the middle of it.
+// Where the particles start is held by the golden picture of the scatter.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,23 +8,6 @@
 
 namespace ps::test {
 namespace {
-
-TEST(Scatter, PlacesEveryParticleWithinTheClientArea) {
-  auto show = make_show(1000, 800);
-  ASSERT_TRUE(show->start());
-  const Field& f = show->field();
-  for (int i = 1; i <= kParticles; ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_GE(f.vx[1][i], -500.0);
-    EXPECT_LT(f.vx[1][i], 500.0);
-    EXPECT_EQ(f.vx[1][i], f.vx[2][i]);
-    EXPECT_GE(f.vy[i], -400.0);
-    EXPECT_LT(f.vy[i], 400.0);
-    EXPECT_GE(f.py[i], 0.0);
-    EXPECT_LT(f.py[i], 800.0);
-    EXPECT_LE(f.px[1][i], f.px[2][i]) << "dot 2 stands right of dot 1";
-  }
-}
 
 struct Rounding {
   float pc;

@@ -22,8 +22,13 @@ TEST(Surface, PutsAPointOnThePixelBelowAndLeftOfItAndIgnoresOthers) {
     EXPECT_EQ(s.at(static_cast<int>(x), static_cast<int>(y)), 0xFFFFFFu) << x << "," << y;
   }
   s.flushed();
-  for (const auto& [x, y] : {std::pair{-0.001f, 1.0f}, {1.0f, -0.5f}, {10.0f, 1.0f}, {1.0f, 8.0f},
-                             {std::nanf(""), 1.0f}, {1.0f, INFINITY}, {1e30f, -1e30f}})
+  for (const auto& [x, y] : {std::pair{-0.001f, 1.0f},
+                             {1.0f, -0.5f},
+                             {10.0f, 1.0f},
+                             {1.0f, 8.0f},
+                             {std::nanf(""), 1.0f},
+                             {1.0f, INFINITY},
+                             {1e30f, -1e30f}})
     s.plot(x, y, 0x123456);
   EXPECT_FALSE(s.dirty());
 }

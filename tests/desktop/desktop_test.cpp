@@ -16,8 +16,8 @@ namespace {
 using Saver = On<int>;
 
 TEST_P(Saver, ShowsTheHeadlessShowOverTheWholeScreenWithThePointerHidden) {
-  // A stall of 10 ms at start-up lets a tick run inside the scatter, as it may, and the field
-  // then differs from the headless one: such a start gets two more.
+  // A tick that ran inside the scatter, as it may after a stall, leaves a field that differs
+  // from the headless one: such a start gets two more.
   std::unique_ptr<Child> saver;
   std::optional<int> first;
   for (int start = 0; start < 3 && !first; ++start) {
