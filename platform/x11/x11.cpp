@@ -1,7 +1,8 @@
 // The Linux desktop on Xlib: one window over the primary monitor (RandR), keyboard and pointer
 // grabbed, the X connection and the end signals translated into the show's events, and the
-// surface sent as the pixels touched since the last flush. Needs a TrueColor visual, which X
-// servers offer by default; on any other the saver says so and ends with status 1.
+// surface sent as the pixels touched since the last flush. In a saver host's window it only
+// draws, follows that window's size and ends with it. Needs a TrueColor visual; on any other
+// the saver says so and ends with status 1.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -57,6 +58,15 @@ bool lock_held_by_another() {
               static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length)) != 0;
 }
 
+// A host's window that goes away takes the show with it. Xlib reports a drawing request on a
+// destroyed window as an error naming it, which may come before its DestroyNotify.
+Window host_window = 0;
+
+[[noreturn]] void host_gone() {
+  std::fputs("pairstream: the host's window went away\n", stderr);
+  _exit(1);
+}
+
 class X11 final : public Backend {
  public:
   X11(Display* display, bool previous, int signals)
@@ -64,6 +74,7 @@ class X11 final : public Backend {
 
   Stage& stage() { return stage_; }
   bool open();
+  bool host(Window target);
   void show();
   [[noreturn]] void loop();
 
@@ -77,6 +88,8 @@ class X11 final : public Backend {
 
  private:
   Area monitor() const;
+  bool use_visual(Visual* visual, int depth);
+  bool retry_grab() const { return !hosted_ && !grabbed_ && viewable_ && grab_tries_ < 100; }
   void pump();
   void translate(XEvent& event);
   void check_timer(Pace::Clock::time_point now);
@@ -103,6 +116,7 @@ class X11 final : public Backend {
   XImage* image_ = nullptr;
   std::vector<char> converted_;  // the picture in the server's format, when it differs
   std::array<int, 3> shift_{};
+  unsigned long opaque_ = 0;  // the alpha bits of a 32-bit visual, all set
   bool direct_ = false;  // the surface's 0xRRGGBB words are the server's pixels as they stand
 
   Pace::Clock::time_point next_tick_{};
@@ -111,6 +125,7 @@ class X11 final : public Backend {
   int grab_tries_ = 0;
   unsigned pressed_ = 0;  // the button pressed and not yet released, 0 if none
   bool previous_;
+  bool hosted_ = false;  // drawing into a host's window: no grabs, no cursor, no input
   bool viewable_ = false;
   bool grabbed_ = false;
   bool exposed_ = false;
@@ -140,20 +155,27 @@ Area X11::monitor() const {
   return area;
 }
 
-bool X11::open() {
-  const int screen = DefaultScreen(display_);
-  root_ = RootWindow(display_, screen);
-  visual_ = DefaultVisual(display_, screen);
-  depth_ = DefaultDepth(display_, screen);
-  if (visual_->c_class != TrueColor) {
-    std::fputs("pairstream: the display's default visual is not TrueColor\n", stderr);
-    return false;
-  }
+bool X11::use_visual(Visual* visual, int depth) {
+  if (visual->c_class != TrueColor) return false;
+  visual_ = visual;
+  depth_ = depth;
   for (int c = 0; c < 3; ++c) {
     const unsigned long mask = c == 0   ? visual_->red_mask
                                : c == 1 ? visual_->green_mask
                                         : visual_->blue_mask;
     shift_[c] = mask ? std::countr_zero(mask) - (8 - std::popcount(mask)) : 0;
+  }
+  const unsigned long all = depth_ >= 32 ? 0xFFFFFFFFul : (1ul << depth_) - 1;
+  opaque_ = all & ~(visual_->red_mask | visual_->green_mask | visual_->blue_mask);
+  return true;
+}
+
+bool X11::open() {
+  const int screen = DefaultScreen(display_);
+  root_ = RootWindow(display_, screen);
+  if (!use_visual(DefaultVisual(display_, screen), DefaultDepth(display_, screen))) {
+    std::fputs("pairstream: the display's default visual is not TrueColor\n", stderr);
+    return false;
   }
 
   int error_base = 0;
@@ -197,8 +219,44 @@ bool X11::open() {
   return true;
 }
 
+// The host keeps its window, its grabs and the input: the saver only listens for the window's
+// size, exposure and end, which any number of clients may do.
+bool X11::host(Window target) {
+  XWindowAttributes attributes{};
+  if (target == 0) {
+    std::fputs("pairstream: no window id could be read from the arguments\n", stderr);
+    return false;
+  }
+  if (!XGetWindowAttributes(display_, target, &attributes)) {
+    std::fprintf(stderr, "pairstream: 0x%lx is not a window\n", target);
+    return false;
+  }
+  if (!use_visual(attributes.visual, attributes.depth)) {
+    std::fprintf(stderr, "pairstream: the visual of the window 0x%lx is not TrueColor\n", target);
+    return false;
+  }
+  hosted_ = true;
+  host_window = window_ = target;
+  root_ = attributes.root;
+  XSelectInput(display_, window_, StructureNotifyMask | ExposureMask);
+  gc_ = XCreateGC(display_, window_, 0, nullptr);
+  XSync(display_, False);  // a window destroyed since the look above ends the saver here
+  resized(attributes.width, attributes.height);
+  set_interval(stage_.Timer1.interval());
+  return true;
+}
+
 void X11::show() {
-  XMapRaised(display_, window_);
+  if (!hosted_) {
+    XMapRaised(display_, window_);
+  } else {
+    // As in a window of its own, what Load drew is sent once it returns, and sending it during
+    // the scatter would stall the scatter on the server.
+    XWindowAttributes attributes{};
+    viewable_ = XGetWindowAttributes(display_, window_, &attributes) &&
+                attributes.map_state != IsUnmapped;
+    exposed_ = true;
+  }
   XFlush(display_);
 }
 
@@ -220,7 +278,7 @@ void X11::check_timer(Pace::Clock::time_point now) {
 
 int X11::show_cursor(std::int32_t show) {
   cursor_ += show != 0 ? 1 : -1;
-  apply_cursor();
+  if (!hosted_) apply_cursor();
   return cursor_;
 }
 
@@ -238,7 +296,7 @@ void X11::apply_cursor() {
 
 void X11::grab() {
   // Input that ends the show must not reach another program, and motion anywhere counts.
-  if (grabbed_ || !viewable_) return;
+  if (hosted_ || grabbed_ || !viewable_) return;
   const int keyboard =
       XGrabKeyboard(display_, window_, False, GrabModeAsync, GrabModeAsync, CurrentTime);
   const int pointer = XGrabPointer(
@@ -303,6 +361,9 @@ void X11::translate(XEvent& event) {
     case UnmapNotify:
       viewable_ = false;
       break;
+    case DestroyNotify:
+      if (hosted_ && event.xdestroywindow.window == window_) host_gone();
+      break;
     case ConfigureNotify:
       if (event.xconfigure.window == window_ &&
           (event.xconfigure.width != stage_.surface().width() ||
@@ -329,7 +390,7 @@ void X11::translate(XEvent& event) {
     const auto now = Pace::Clock::now();
     check_timer(now);
     stage_.run_pending_tick();
-    if (!grabbed_ && viewable_ && grab_tries_ < 100) grab();
+    if (retry_grab()) grab();
     flush();
     XFlush(display_);
     if (XEventsQueued(display_, QueuedAlready) > 0) continue;
@@ -338,7 +399,7 @@ void X11::translate(XEvent& event) {
     const auto wait = std::max(next_tick_ - Pace::Clock::now(), Pace::Clock::duration::zero());
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    if (!grabbed_ && viewable_ && grab_tries_ < 100 && timeout.tv_nsec > 10000000)
+    if (retry_grab() && timeout.tv_nsec > 10000000)
       timeout = {0, 10000000};  // try the grab again soon
     pollfd fds[2] = {{fd, POLLIN, 0}, {signals_, POLLIN, 0}};
     ppoll(fds, 2, interval_ > 0 || !grabbed_ ? &timeout : nullptr, nullptr);
@@ -360,7 +421,7 @@ void X11::resized(int width, int height) {
                         static_cast<unsigned>(surface.width()),
                         static_cast<unsigned>(surface.height()), 32, 0);
   if (!image_) return;
-  direct_ = image_->bits_per_pixel == 32 && image_->byte_order == LSBFirst &&
+  direct_ = image_->bits_per_pixel == 32 && image_->byte_order == LSBFirst && opaque_ == 0 &&
             visual_->red_mask == 0xFF0000 && visual_->green_mask == 0xFF00 &&
             visual_->blue_mask == 0xFF && std::endian::native == std::endian::little;
   if (direct_) {
@@ -375,7 +436,7 @@ unsigned long X11::pixel(Rgb rgb) const {
   const auto place = [](unsigned long channel, int shift, unsigned long mask) {
     return (shift >= 0 ? channel << shift : channel >> -shift) & mask;
   };
-  return place(rgb >> 16 & 0xFF, shift_[0], visual_->red_mask) |
+  return opaque_ | place(rgb >> 16 & 0xFF, shift_[0], visual_->red_mask) |
          place(rgb >> 8 & 0xFF, shift_[1], visual_->green_mask) |
          place(rgb & 0xFF, shift_[2], visual_->blue_mask);
 }
@@ -410,7 +471,13 @@ void X11::send_whole() {
             static_cast<unsigned>(surface.height()));
 }
 
-int ignore_error(Display*, XErrorEvent*) { return 0; }  // a refused request is not fatal
+// A refused request is not fatal, unless it names the host's window, which is then gone.
+int on_error(Display*, XErrorEvent* error) {
+  if (host_window != 0 && error->resourceid == host_window &&
+      (error->error_code == BadWindow || error->error_code == BadDrawable))
+    host_gone();
+  return 0;
+}
 int lost_server(Display*) { _exit(1); }                 // the display is gone: end at once
 
 // The ends by signal arrive as events, read in the main loop like any other input. They are
@@ -431,9 +498,11 @@ sigset_t end_signals() {
 
 }  // namespace
 
-Mode read_mode(int, char**) { return {}; }
+Mode read_mode(int argc, char** argv) {
+  return x11_mode(argc, argv, std::getenv("XSCREENSAVER_WINDOW"));
+}
 
-int run_desktop(const Mode&, const MakeShow& make_show) {
+int run_desktop(const Mode& mode, const MakeShow& make_show) {
   const sigset_t ends = end_signals();
   const int signals = signalfd(-1, &ends, SFD_NONBLOCK | SFD_CLOEXEC);
 
@@ -443,16 +512,26 @@ int run_desktop(const Mode&, const MakeShow& make_show) {
                  std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "");
     return 1;
   }
-  XSetErrorHandler(ignore_error);
+  XSetErrorHandler(on_error);
   XSetIOErrorHandler(lost_server);
   fcntl(ConnectionNumber(display), F_SETFD, FD_CLOEXEC);
 
-  // A second instance must not change anything, not even make a window.
-  const bool previous = lock_held_by_another();
+  // A second instance must not change anything, not even make a window. In a host's window the
+  // saver is one of the host's, which may run several: it takes no lock.
+  const bool hosted = mode.kind == Mode::Kind::Embedded;
+  const bool previous = !hosted && lock_held_by_another();
   auto x11 = std::make_unique<X11>(display, previous, signals);
   Events& show = make_show(x11->stage());
   x11->stage().attach(show);
-  if (!previous && !x11->open()) return 1;
+  if (hosted) {
+    // X's window ids are 32 bits on the wire; a larger number would name another window.
+    const Window target = mode.root                    ? DefaultRootWindow(display)
+                          : mode.window <= 0xFFFFFFFFu ? static_cast<Window>(mode.window)
+                                                       : 0;
+    if (!x11->host(target)) return 1;
+  } else if (!previous && !x11->open()) {
+    return 1;
+  }
   show.Load();
   x11->show();
   x11->loop();

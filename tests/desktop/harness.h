@@ -195,7 +195,8 @@ class Desktop {
     }
     close(fds[0]);
     if (!wine) {
-      const std::string dir = scratch + "/run" + env_[0].substr(9);
+      static int runs = 0;  // a display's number comes again once its server has gone
+      const std::string dir = scratch + "/run" + std::to_string(++runs);
       env_.push_back("XDG_RUNTIME_DIR=" + (runtime && mkdir(dir.c_str(), 0700) == 0 ? dir : ""));
     } else if (up()) {
       // No Mono, no Gecko, no menu entries: a prefix made in seconds, written only here.
@@ -223,16 +224,21 @@ class Desktop {
   bool booted = false;
   int uid = -1;  // the user the Linux saver's next start runs as, when 0 or more
 
-  std::unique_ptr<Child> start() {
+  // The saver, with `args` and the `env` entries besides its own.
+  std::unique_ptr<Child> start(std::vector<std::string> args = {},
+                               std::vector<std::string> env = {}, std::string log = {}) {
     if (wine)
       return run({std::filesystem::absolute(std::getenv("PAIRSTREAM_SCR"))},
                  "launch-" + std::to_string(++launches_), "-all,trace+msg,trace+win,trace+sync");
     std::vector<std::string> argv{PAIRSTREAM_SAVER};
     const auto id = std::to_string(uid);  // setpriv keeps the pid
     if (uid >= 0) argv = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", argv[0]};
+    argv.insert(argv.end(), args.begin(), args.end());
     argv.insert(argv.begin(), kFirst.begin(), kFirst.end());
-    return std::make_unique<Child>(argv, env_);
+    env.insert(env.begin(), env_.begin(), env_.end());
+    return std::make_unique<Child>(argv, env, log);
   }
+  const std::vector<std::string>& environment() const { return env_; }
   std::unique_ptr<Child> run(std::vector<std::string> argv, const std::string& log,
                              const std::string& debug = "-all") {
     argv.insert(argv.begin(), "wine");
@@ -245,10 +251,10 @@ class Desktop {
   Display* display() const { return display_; }
   bool up() const { return display_ && server_->running(); }
   void crash() { server_->signal(SIGKILL), server_->wait(5s); }
-  Screenshot screenshot() {
-    const auto [width, height] = size();
-    XImage* image =
-        XGetImage(display_, DefaultRootWindow(display_), 0, 0, width, height, AllPlanes, ZPixmap);
+  Screenshot screenshot(Window of = 0) {  // of the root window unless another is named
+    if (!of) of = DefaultRootWindow(display_);
+    const auto [width, height] = size(of);
+    XImage* image = XGetImage(display_, of, 0, 0, width, height, AllPlanes, ZPixmap);
     if (!image) return {};
     Screenshot shot{int(width), int(height), std::vector<std::uint32_t>(width * height)};
     for (unsigned y = 0; y < height; ++y)  // 32 bits a pixel on Xvfb's 24-bit screens
@@ -334,10 +340,10 @@ class Desktop {
   }
   void synced(int) { XSync(display_, False); }
   Atom atom(const char* name) { return XInternAtom(display_, name, False); }
-  std::pair<unsigned, unsigned> size() {
-    XWindowAttributes root{};
-    XGetWindowAttributes(display_, DefaultRootWindow(display_), &root);
-    return {unsigned(root.width), unsigned(root.height)};
+  std::pair<unsigned, unsigned> size(Window of = 0) {
+    XWindowAttributes a{};
+    XGetWindowAttributes(display_, of ? of : DefaultRootWindow(display_), &a);
+    return {unsigned(a.width), unsigned(a.height)};
   }
   // First on the CPU (where allowed): a stall of 10 ms in the scatter lets a tick run inside
   // it, which the headless show has not.
