@@ -1,7 +1,9 @@
-// The Windows desktop on the Win32 API: one topmost popup over the primary monitor, its timer
-// and message queue translated into the show's events, and the surface sent to the window as
-// the pixels touched since the last flush. Runs on Windows 8 or later (SetDefaultDllDirectories).
+// The Windows desktop on the Win32 API: the show in a topmost popup over the primary monitor, or
+// as the preview in a child of the window the Screen Saver Settings hand over (/p), or a note
+// that there are no settings (/c). Ticks come from a waitable timer; runs on Windows 8 or later.
 #include <windows.h>
+// These two need windows.h first.
+#include <mmsystem.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -18,34 +20,52 @@ namespace ps {
 namespace {
 
 constexpr wchar_t kClassName[] = L"pairstream";
-constexpr UINT_PTR kTimerId = 1;
+// Windows 10 1803 and later; older systems refuse it and get a raised timer resolution instead.
+constexpr DWORD kHighResolutionTimer = 0x2;  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+constexpr LONGLONG kPerMillisecond = 10000;  // the timer's 100 ns units
+// A surface of up to this many pixels, a preview's, is sent whole: one call, not one per colour.
+constexpr int kSentWhole = 1 << 16;
 
 COLORREF colorref(Rgb rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
+
+HWND window_of(std::uint64_t number) {
+  const auto hwnd = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(number));
+  return number != 0 && IsWindow(hwnd) ? hwnd : nullptr;
+}
 
 LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
 class Win32 final : public Backend {
  public:
-  explicit Win32(bool previous)
+  // A preview fills `host`; without one the show takes the screen.
+  Win32(HWND host, bool previous)
       : segments_(2 * Surface::kTouchedCapacity),
         counts_(Surface::kTouchedCapacity, 2),
-        previous_(previous) {}
+        host_(host),
+        previous_(previous) {
+    QueryPerformanceFrequency(&frequency_);
+  }
 
   Stage& stage() { return stage_; }
   bool open(HINSTANCE instance);
   void show();
-  int loop();
+  [[noreturn]] void loop();
   LRESULT handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
-  // Backend.
+  // Backend. The preview leaves the pointer to the dialog around it and takes no lock.
   void window_state(int state) override { state_ = state; }
   void set_interval(int ms) override;
   bool another_instance() override { return previous_; }
-  int show_cursor(std::int32_t show) override { return ShowCursor(show); }
+  int show_cursor(std::int32_t show) override { return host_ ? 0 : ShowCursor(show); }
   int service() override;
-  [[noreturn]] void end() override { ExitProcess(0); }
+  [[noreturn]] void end() override;
 
  private:
+  LONGLONG now() const;  // in the timer's units
+  void arm();
+  void fired();
+  void pump();
+  void follow_host();
   void resized(int width, int height);
   void flush();
   void send_whole(HDC dc);
@@ -60,9 +80,15 @@ class Win32 final : public Backend {
   // One colour's points as one-pixel segments for PolyPolyline; sized once, here.
   std::vector<POINT> segments_;
   std::vector<DWORD> counts_;
+  HWND host_;
+  HANDLE timer_ = nullptr;
+  LARGE_INTEGER frequency_{};
+  LONGLONG period_ = 0;  // 0 while stopped
+  LONGLONG due_ = 0;     // when the next tick falls due
   int state_ = 0;
-  int armed_ = 0;  // the timer's period in ms, 0 while stopped
+  int armed_ = 0;  // the period in ms
   bool previous_;
+  bool raised_resolution_ = false;
   bool shown_ = false;
   bool pressed_ = false;
 };
@@ -76,70 +102,141 @@ bool Win32::open(HINSTANCE instance) {
   type.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
   type.lpszClassName = kClassName;
   if (!RegisterClassExW(&type)) return false;
-  // Created at the monitor's full size: a window that grows only when maximised stays small
-  // where no window manager maximises it.
-  hwnd_ = CreateWindowExW(WS_EX_TOPMOST, kClassName, L"pairstream", WS_POPUP, 0, 0,
-                          GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr,
-                          nullptr, instance, this);
+  if (host_) {
+    RECT area{};
+    GetClientRect(host_, &area);
+    hwnd_ = CreateWindowExW(0, kClassName, L"pairstream", WS_CHILD, 0, 0, area.right, area.bottom,
+                            host_, nullptr, instance, this);
+  } else {
+    // Created at the monitor's full size: a window that grows only when maximised stays small
+    // where no window manager maximises it.
+    hwnd_ = CreateWindowExW(WS_EX_TOPMOST, kClassName, L"pairstream", WS_POPUP, 0, 0,
+                            GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr,
+                            nullptr, instance, this);
+  }
   if (!hwnd_) return false;
   dc_ = GetDC(hwnd_);
   SelectObject(dc_, GetStockObject(DC_PEN));
   RECT client{};
   GetClientRect(hwnd_, &client);
   resized(client.right, client.bottom);
+  timer_ = CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer, TIMER_ALL_ACCESS);
+  if (!timer_) {
+    // A plain waitable timer keeps to the system's timer resolution, 15.6 ms by default:
+    // 10 ms ticks need it at 1 ms for the run.
+    timer_ = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+    if (!timer_) return false;
+    raised_resolution_ = timeBeginPeriod(1) == TIMERR_NOERROR;
+  }
   set_interval(stage_.Timer1.interval());
   return true;
 }
 
 void Win32::show() {
-  ShowWindow(hwnd_, state_ == 2 ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
-  SetForegroundWindow(hwnd_);
+  if (host_) {
+    ShowWindow(hwnd_, SW_SHOWNA);  // the dialog keeps the focus
+  } else {
+    ShowWindow(hwnd_, state_ == 2 ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
+    SetForegroundWindow(hwnd_);
+  }
   shown_ = true;
   UpdateWindow(hwnd_);
 }
 
-int Win32::loop() {
-  MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    pace_.looked(Pace::Clock::now());  // the queue was just read: the tick need not look first
-    DispatchMessageW(&message);
+void Win32::loop() {
+  for (;;) {
+    const DWORD woke =
+        MsgWaitForMultipleObjectsEx(1, &timer_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    pace_.looked(Pace::Clock::now());  // the queue is read now: the tick need not look first
+    pump();  // input first, as Windows delivers it before a timer: an end waits for no tick
+    if (woke == WAIT_OBJECT_0) fired();
   }
-  // The thread was told to quit: a close request like any other.
-  stage_.show().QueryUnload();
-  return 0;
+}
+
+void Win32::end() {
+  if (raised_resolution_) timeEndPeriod(1);
+  ExitProcess(0);
+}
+
+LONGLONG Win32::now() const {
+  LARGE_INTEGER count;
+  QueryPerformanceCounter(&count);
+  const LONGLONG counts = count.QuadPart, per_second = frequency_.QuadPart;
+  // In two parts, so that the product cannot overflow however long the machine has been up.
+  return counts / per_second * 10'000'000 + counts % per_second * 10'000'000 / per_second;
+}
+
+void Win32::arm() {
+  LARGE_INTEGER wait;
+  wait.QuadPart = -std::max<LONGLONG>(due_ - now(), 1);  // negative: relative to now
+  SetWaitableTimer(timer_, &wait, 0, nullptr, nullptr, FALSE);
 }
 
 void Win32::set_interval(int ms) {
-  if (!hwnd_) return;
-  // The tick sets its own period again first thing. The timer restarted its countdown when the
-  // tick fell due; restarting it now would add the delivery delay to every period (under Wine
-  // 100 ticks per second become 92).
+  if (!timer_) return;
+  // The tick sets its own period again first thing: re-arming then would add the delivery
+  // delay to every period and 100 ticks per second would drift lower.
   if (ms == armed_ && stage_.in_tick()) return;
   armed_ = ms;
-  if (ms > 0)
-    SetTimer(hwnd_, kTimerId, static_cast<UINT>(ms), nullptr);
-  else
-    KillTimer(hwnd_, kTimerId);
+  period_ = ms > 0 ? ms * kPerMillisecond : 0;
+  if (period_ == 0) {
+    CancelWaitableTimer(timer_);
+    return;
+  }
+  due_ = now() + period_;
+  arm();
+}
+
+// The next tick is due one period after this one was due, however late this one came, so the
+// phase holds; after a stall the ticks missed are dropped, not run in a burst.
+void Win32::fired() {
+  if (period_ == 0) return;
+  const LONGLONG at = now();
+  due_ += period_;
+  if (due_ <= at) due_ += ((at - due_) / period_ + 1) * period_;
+  arm();
+  if (host_) follow_host();
+  stage_.tick_due();
+  stage_.run_pending_tick();
+  flush();
+}
+
+void Win32::pump() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    // The thread was told to quit: for the show a close request like any other.
+    if (message.message == WM_QUIT && host_) end();
+    if (message.message == WM_QUIT) stage_.show().QueryUnload();
+    DispatchMessageW(&message);
+  }
+}
+
+// The preview ends with the window it fills and follows its size.
+void Win32::follow_host() {
+  RECT area{};
+  if (!GetClientRect(host_, &area)) end();
+  const Surface& surface = stage_.surface();
+  if (area.right != surface.width() || area.bottom != surface.height())
+    SetWindowPos(hwnd_, nullptr, 0, 0, area.right, area.bottom, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 int Win32::service() {
   // Every PeekMessage is a round trip to the window server: look about once per millisecond.
   if (pace_.due(Pace::Clock::now())) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    pump();
+    if (WaitForSingleObject(timer_, 0) == WAIT_OBJECT_0) fired();
     flush();
   }
   return Pace::kCalls;
 }
 
 LRESULT Win32::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  // The preview's input belongs to the dialog around it; a close request destroys it.
+  if (host_ && ((message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
+                (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) || message == WM_CLOSE))
+    return DefWindowProcW(hwnd, message, wparam, lparam);
   Events& form = stage_.show();
   switch (message) {
-    case WM_TIMER:
-      stage_.tick_due();
-      stage_.run_pending_tick();
-      flush();
-      return 0;
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
       form.KeyDown();
@@ -165,6 +262,8 @@ LRESULT Win32::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_ENDSESSION:
       form.QueryUnload();
       return 0;
+    case WM_DESTROY:  // only the preview's window is ever destroyed, with its host's
+      end();
     case WM_SIZE:
       resized(LOWORD(lparam), HIWORD(lparam));
       return 0;
@@ -172,7 +271,8 @@ LRESULT Win32::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
       return 1;  // every pixel comes from the surface
     case WM_PAINT: {
       PAINTSTRUCT paint;
-      send_whole(BeginPaint(hwnd, &paint));
+      BeginPaint(hwnd, &paint);
+      send_whole(dc_);
       EndPaint(hwnd, &paint);
       stage_.surface().flushed();
       return 0;
@@ -199,7 +299,8 @@ void Win32::flush() {
   // Until the window shows, nothing is sent: its first paint sends the whole surface.
   if (!shown_ || !surface.dirty()) return;
   surface.settle();
-  if (!flush_.send(surface,
+  if (surface.width() * surface.height() <= kSentWhole ||
+      !flush_.send(surface,
                    [&](Rgb colour, std::span<const Flush::Point> points) { draw(colour, points); }))
     send_whole(dc_);
   surface.flushed();
@@ -240,24 +341,32 @@ Mode read_mode(int argc, char** argv) { return windows_mode(argc, argv); }
 int run_desktop(const Mode& mode, const MakeShow& make_show) {
   // From here on DLLs load from System32 only, whatever lies beside the .scr.
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  // The preview and the settings dialog: this saver has neither, and must not take the screen
-  // (nor the single-instance lock) when the user merely selects it.
-  if (mode.kind != Mode::Kind::Show) return 0;
-  // Taken before any window exists and held until the process ends. A mutex that another
-  // user's instance holds is refused rather than shared: that is an instance too.
-  SetLastError(ERROR_SUCCESS);
-  CreateMutexW(nullptr, FALSE, L"Local\\pairstream-screen-saver");
-  const DWORD error = GetLastError();
-  const bool previous = error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
+  const HWND given = window_of(mode.window);
+  if (mode.kind == Mode::Kind::Settings) {
+    MessageBoxW(given, L"pairstream has nothing to set: every run shows the same particles.",
+                L"pairstream", MB_OK | MB_ICONINFORMATION);
+    return 0;
+  }
+  // A preview whose window is already gone has nothing to show.
+  if (mode.kind == Mode::Kind::Embedded && !given) return 0;
+  bool previous = false;
+  if (mode.kind == Mode::Kind::Show) {
+    // Taken before any window exists and held until the process ends. A mutex that another
+    // user's instance holds is refused rather than shared: that is an instance too.
+    SetLastError(ERROR_SUCCESS);
+    CreateMutexW(nullptr, FALSE, L"Local\\pairstream-screen-saver");
+    const DWORD error = GetLastError();
+    previous = error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
+  }
 
-  auto backend = std::make_unique<Win32>(previous);
+  auto backend = std::make_unique<Win32>(given, previous);
   Events& show = make_show(backend->stage());
   backend->stage().attach(show);
   // A second instance gets no window at all: Load's first step ends it.
   if (!previous && !backend->open(GetModuleHandleW(nullptr))) return 1;
   show.Load();
   backend->show();
-  return backend->loop();
+  backend->loop();
 }
 
 }  // namespace ps

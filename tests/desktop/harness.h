@@ -229,7 +229,7 @@ class Desktop {
                                std::vector<std::string> env = {}, std::string log = {}) {
     if (wine)
       return run({std::filesystem::absolute(std::getenv("PAIRSTREAM_SCR"))},
-                 "launch-" + std::to_string(++launches_), "-all,trace+msg,trace+win");
+                 "launch-" + std::to_string(++launches_), "-all,trace+msg,trace+win,trace+sync");
     std::vector<std::string> argv{PAIRSTREAM_SAVER};
     const auto id = std::to_string(uid);  // setpriv keeps the pid
     if (uid >= 0) argv = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", argv[0]};
@@ -319,7 +319,7 @@ class Desktop {
   // output to it written, and the saver back asleep in its main loop's ppoll has read it all.
   // Wine merges mouse moves that queue up, so each waits for the one before: for its trace
   // (`seen`: a message retrieved, or the point a mouse message hit), then for the same thread
-  // retrieving the next message, which an end on it would have prevented.
+  // arming its timer for a later tick, which an end on it would have prevented.
   void taking(Child& saver, const std::string& seen, const std::function<void()>& input) {
     const std::string call = "/proc/" + std::to_string(saver.pid()) + "/syscall";
     const std::size_t mark = wine ? read_text(saver.log()).size() : 0;
@@ -332,7 +332,7 @@ class Desktop {
           const std::string trace = read_text(saver.log());
           const auto at = trace.find(seen, mark), line = trace.rfind('\n', at) + 1;
           const auto next =
-              trace.substr(line, trace.find(':', line) - line) + ":trace:msg:peek_message got type";
+              trace.substr(line, trace.find(':', line) - line) + ":trace:sync:NtSetTimer";
           return at != std::string::npos && trace.find(next, at) != std::string::npos;
         },
         end_limit))
