@@ -1,6 +1,6 @@
 // The probe bench/desktop runs on $DISPLAY beside a saver it did not start: it waits for a
-// viewable window over the whole screen with lit pixels and prints "name value" lines. Figures
-// only; other load on the machine shows in them.
+// viewable window over the whole screen (or the root window) with lit pixels and prints "name
+// value" lines. Figures only; other load on the machine shows in them.
 //
 //   pairstream_desktop_probe steady SECONDS PID...  CPU % of one core of each PID over SECONDS
 //     with nothing watching, then ticks per second (bursts of drawing seen through XDamage) over
@@ -47,7 +47,8 @@ double cpu_seconds(const std::string& pid) {
   return ticks / double(sysconf(_SC_CLK_TCK));
 }
 
-// The viewable top-level over the whole screen once it shows lit pixels; 0 after 30 s.
+// The viewable top-level over the whole screen once it shows lit pixels, or the root window once
+// a program drawing there (a saver run with -root) has lit it; 0 after 30 s.
 Window shown(Display* display) {
   const Window root = DefaultRootWindow(display);
   XWindowAttributes screen;
@@ -64,7 +65,7 @@ Window shown(Display* display) {
         found = children[i];
     }
     if (children) XFree(children);
-    if (!found) continue;
+    if (!found) found = root;
     XImage* image = XGetImage(display, found, 0, 0, unsigned(screen.width), unsigned(screen.height),
                               AllPlanes, ZPixmap);
     int lit = 0;
