@@ -176,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   expect(watch.ender != Ender::Other, "the show ended without an exit input");
   expect(second == (watch.ender == Ender::Load), "a second instance ran, or a first one ended");
   expect(headless->ended() == (watch.ender != Ender::None), "an end was lost");
-  const auto pixels = headless->surface().pixels();
+  const auto pixels = headless->surface().picture();
   if (second) {
     expect(headless->cursor_hides() + headless->cursor_shows() == 0 && !headless->shown(),
            "a second instance touched the pointer or the screen");

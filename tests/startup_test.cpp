@@ -27,7 +27,7 @@ TEST_P(Pictures, StayThePictureTheShowWasMadeWith) {
   auto show = make_show(g.width, g.height);
   ASSERT_TRUE(show->start());
   for (int t = 0; t < g.ticks; ++t) ASSERT_TRUE(show->headless.tick());
-  const auto pixels = show->screen().pixels();
+  const auto pixels = show->screen().picture();
   const auto differing = std::mismatch(pixels.begin(), pixels.end(), golden.pixels.begin());
   EXPECT_TRUE(differing.first == pixels.end())
       << "first difference at pixel " << differing.first - pixels.begin();

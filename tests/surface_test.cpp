@@ -1,10 +1,12 @@
 // The drawing surface and the flush every desktop backend sends it with: where a point lands,
-// what is ignored, that a flush sends each touched pixel in its final colour, and when it asks
-// for the whole picture instead. The show's own flushes are checked on the desktops.
+// what is ignored, that a flush sends each touched pixel in its final colour, when it asks for
+// the whole picture instead, and the colours it keeps. The show's own flushes are checked on the
+// desktops.
 #include "platform/common/surface.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <tuple>
 #include <vector>
@@ -24,6 +26,7 @@ std::vector<std::tuple<Rgb, int, int>> drawn(Surface& s) {
       }))
     out.clear();
   s.flushed();
+  std::sort(out.begin(), out.end());
   return out;
 }
 
@@ -45,20 +48,34 @@ TEST(Surface, SendsEachPointOnThePixelBelowAndLeftOfItInThatPixelsFinalColour) {
   s.plot(3, 0, 0x0000FF);  // drawn over: only its last colour reaches the screen
   s.plot(7.5f, 5, 0xFF0000);
   const std::vector<std::tuple<Rgb, int, int>> expected{
-      {0x0000FF, 3, 0}, {0x0000FF, 3, 0}, {0x00FF00, 299, 199}, {0xFF0000, 7, 5}};
+      {0x0000FF, 3, 0}, {0x0000FF, 3, 0}, {0x00FF00, 299, 199}, {0xFF0000, 7, 5}};  // sorted
   EXPECT_EQ(drawn(s), expected);
 }
 
-TEST(Surface, AsksForTheWholePictureWhenTooManyColoursOrPointsCame) {
+TEST(Surface, AsksForTheWholePictureWhenMorePointsCameThanItsListHolds) {
   Surface s;
   s.resize(256, 256, 0);
   s.flushed();
-  for (Rgb c = 1; c <= Flush::kColours + 1; ++c) s.plot(static_cast<float>(c), 0, c);
-  EXPECT_TRUE(drawn(s).empty());
   for (std::size_t n = 0; n <= Surface::kTouchedCapacity; ++n) s.plot(n % 256, n / 256 % 256, 1);
-  EXPECT_TRUE(s.whole());
-  s.settle();
+  EXPECT_TRUE(drawn(s).empty());
   EXPECT_EQ(s.at(0, 128), 1u) << "the points past the list are kept all the same";
+}
+
+TEST(Surface, KeepsEveryColourWhile256AreOnTheScreenAndTheNearestPastThem) {
+  Surface s;
+  s.resize(40, 40, 0);
+  s.flushed();
+  // 300 colours drawn one over another: only the last stays, so the table never runs out.
+  for (Rgb c = 1; c <= 300; ++c) s.plot(0, 0, 0x100000 + c);
+  // 254 more beside it fill the table, the background being one.
+  for (Rgb c = 1; c <= 254; ++c) s.plot(c % 40, 1 + c / 40, c << 8);
+  EXPECT_EQ(drawn(s).size(), 300u + 254u);
+  EXPECT_EQ(s.at(0, 0), 0x100000u + 300);
+  EXPECT_EQ(s.at(5, 3), Rgb{85} << 8);
+  s.plot(1, 0, 0x00FE01);  // no room: drawn in the nearest colour on the screen
+  s.settle();
+  EXPECT_EQ(s.at(1, 0), 0x00FE00u);
+  EXPECT_EQ(s.at(0, 0), 0x100000u + 300) << "no pixel changed its colour";
 }
 
 }  // namespace

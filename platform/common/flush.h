@@ -16,31 +16,29 @@ namespace ps {
 class Flush {
  public:
   using Point = Surface::Point;
-  // A flush of more colours than this is sent whole: past it the grouping costs more.
-  static constexpr std::size_t kColours = 32;
 
-  Flush() : points_(Surface::kTouchedCapacity), slots_(Surface::kTouchedCapacity) {}
+  Flush() : points_(Surface::kTouchedCapacity), inks_(Surface::kTouchedCapacity) {}
 
   // Calls draw(colour, points) once per colour that the touched pixels end in. False, having
   // drawn nothing, when the whole surface must be sent instead; the surface is not marked flushed.
   // The surface must be settled.
   template <class Draw>
   bool send(const Surface& surface, Draw&& draw) {
-    if (surface.whole() || !group(surface)) return false;
-    for (std::size_t c = 0; c < colours_; ++c)
-      draw(colour_[c], std::span<const Point>(&points_[starts_[c]], starts_[c + 1] - starts_[c]));
+    if (surface.whole()) return false;
+    group(surface);
+    for (std::size_t ink = 0; ink < Surface::kInks; ++ink)
+      if (starts_[ink + 1] != starts_[ink])
+        draw(surface.colour(static_cast<Surface::Ink>(ink)),
+             std::span<const Point>(&points_[starts_[ink]], starts_[ink + 1] - starts_[ink]));
     return true;
   }
 
  private:
-  bool group(const Surface& surface);
+  void group(const Surface& surface);
 
   std::vector<Point> points_;
-  std::vector<std::uint8_t> slots_;
-  std::array<Rgb, kColours> colour_{};
-  std::array<std::uint8_t, 64> slot_of_{};  // a colour's likely slot, by a hash of the colour
-  std::array<std::size_t, kColours + 1> starts_{};
-  std::size_t colours_ = 0;
+  std::vector<Surface::Ink> inks_;
+  std::array<std::uint32_t, Surface::kInks + 1> starts_{};
 };
 
 }  // namespace ps

@@ -1,10 +1,11 @@
-// The client area as the saver drew it: W x H pixels of 24-bit RGB that persist between ticks,
-// and the points plotted since the last flush, so a backend can send just those pixels in their
-// final colours. Points reach the pixels when the surface settles, in one tight loop: the pixels
-// are mostly out of cache, and stores in a row overlap their misses where stores spread between
-// the show's arithmetic wait for each. Past the list's room, the next flush is whole.
+// The client area as the saver drew it, W x H pixels that persist between ticks, and the points
+// plotted since the last flush, so a backend can send just those pixels in their final colours.
+// A pixel is one byte, an ink: the place of its colour in the surface's table of at most 256, so
+// that a tick's scattered stores stay in cache at any screen size. Points reach the pixels when
+// the surface settles, in one tight loop. Past the list's room, the next flush is whole.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -19,14 +20,16 @@ class Surface {
   // Room in the touched list: a tick touches at most 4000 pixels.
   static constexpr std::size_t kTouchedCapacity = 1u << 15;
   static constexpr int kMaxSide = 32767;
+  static constexpr std::size_t kInks = 256;
 
+  using Ink = std::uint8_t;
   // A pixel of the client area; 16-bit coordinates are why a side is at most kMaxSide.
   struct Point {
     std::int16_t x, y;
   };
   struct Touch {
     Point at;
-    Rgb colour;
+    Ink ink;
   };
 
   Surface() { touched_.resize(kTouchedCapacity); }
@@ -34,12 +37,14 @@ class Surface {
   // A new client size, cleared to the given colour. Sizes below 1 give an empty area. Shrinking,
   // or growing within a size held before, allocates nothing.
   void resize(int width, int height, Rgb fill);
+  // Every pixel in `fill`, which is then the table's only colour.
   void clear(Rgb fill);
 
   // A point at (x, y) lands on the pixel (floor(x), floor(y)); one outside the area (or not a
   // number) is ignored.
   void plot(float x, float y, Rgb colour) {
     if (!(x >= 0.0f && y >= 0.0f && x < scale_width_ && y < scale_height_)) return;
+    const Ink ink = ink_of(colour);
     if (touched_count_ == kTouchedCapacity) {
       settle();
       touched_count_ = settled_ = 0;
@@ -47,21 +52,35 @@ class Surface {
     }
     touched_[touched_count_++] = {{static_cast<std::int16_t>(static_cast<int>(x)),
                                    static_cast<std::int16_t>(static_cast<int>(y))},
-                                  colour};
+                                  ink};
   }
   // Writes the points plotted so far to the pixels; what reads the pixels settles first.
   void settle() {
-    for (; settled_ < touched_count_; ++settled_)
-      pixels_[index(touched_[settled_].at)] = touched_[settled_].colour;
+    const Touch* touch = touched_.data();
+    for (std::size_t n = settled_; n < touched_count_; ++n)
+      pixels_[index(touch[n].at)] = touch[n].ink;
+    settled_ = touched_count_;
   }
 
-  std::size_t index(Point p) const { return static_cast<std::size_t>(p.y) * width_ + p.x; }
+  std::size_t index(Point p) const { return static_cast<std::size_t>(p.y) * stride_ + p.x; }
   int width() const { return static_cast<int>(width_); }
   int height() const { return static_cast<int>(height_); }
   float scale_width() const { return scale_width_; }
   float scale_height() const { return scale_height_; }
-  Rgb at(int x, int y) const { return pixels_[static_cast<std::size_t>(y) * width_ + x]; }
-  std::span<const Rgb> pixels() const { return {pixels_.data(), std::size_t{width_} * height_}; }
+  // Rows lie `stride()` inks apart, a multiple of 4, as bitmaps of one byte a pixel want them.
+  std::size_t stride() const { return stride_; }
+  Ink ink(Point p) const { return pixels_[index(p)]; }
+  Rgb colour(Ink ink) const { return colours_[ink]; }
+  Rgb at(int x, int y) const {
+    return colour(ink({static_cast<std::int16_t>(x), static_cast<std::int16_t>(y)}));
+  }
+  std::span<const Ink> row(int y) const {
+    return {pixels_.data() + static_cast<std::size_t>(y) * stride_, width_};
+  }
+  const Ink* inks() const { return pixels_.data(); }
+  const std::array<Rgb, kInks>& colours() const { return colours_; }
+  // The whole area in 0xRRGGBB, row by row, for the tools and tests that read it.
+  std::vector<Rgb> picture() const;
 
   // Since the last flush: the points plotted (possibly on one pixel again, in the order drawn),
   // or whole() when the entire area must be sent.
@@ -75,12 +94,31 @@ class Surface {
   }
 
  private:
-  std::vector<Rgb> pixels_;
+  // The ink of a colour: the one remembered at its place in `guess_`, else the table's search.
+  // Under this hash the palette's 16 colours and a new window's grey take 17 different places.
+  static std::size_t place(Rgb colour) {
+    return ((colour + (colour >> 9) + (colour >> 18)) * 2654435769u) >> 26;
+  }
+  Ink ink_of(Rgb colour) {
+    if (colour == colours_[last_] && last_ < used_) return last_;
+    const Ink guess = guess_[place(colour)];
+    return last_ = colours_[guess] == colour && guess < used_ ? guess : add(colour);
+  }
+  Ink add(Rgb colour);
+  void compact();
+
+  std::vector<Ink> pixels_;
   std::vector<Touch> touched_;
+  std::array<Rgb, kInks> colours_{};
+  std::array<Ink, 64> guess_{};
+  Ink last_ = 0;
+  std::size_t used_ = 0;  // inks in the table
+  bool full_ = false;     // all 256 held on the screen at the last look
   std::size_t touched_count_ = 0;
   std::size_t settled_ = 0;
   std::uint32_t width_ = 0;
   std::uint32_t height_ = 0;
+  std::size_t stride_ = 0;
   float scale_width_ = 0.0f;
   float scale_height_ = 0.0f;
   bool whole_ = false;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <vector>
@@ -76,7 +77,10 @@ class Win32 final : public Backend {
   Flush flush_;
   HWND hwnd_ = nullptr;
   HDC dc_ = nullptr;
-  BITMAPINFO info_{};
+  struct {
+    BITMAPINFOHEADER header;
+    RGBQUAD colours[Surface::kInks];
+  } bitmap_{};  // the surface as a bitmap of one byte a pixel, its table as the bitmap's
   // One colour's points as one-pixel segments for PolyPolyline; sized once, here.
   std::vector<POINT> segments_;
   std::vector<DWORD> counts_;
@@ -286,12 +290,14 @@ void Win32::resized(int width, int height) {
   const Surface& surface = stage_.surface();
   if (width == surface.width() && height == surface.height()) return;
   stage_.resize(width, height);
-  info_.bmiHeader.biSize = sizeof info_.bmiHeader;
-  info_.bmiHeader.biWidth = surface.width();
-  info_.bmiHeader.biHeight = -surface.height();  // top row first, as the surface holds it
-  info_.bmiHeader.biPlanes = 1;
-  info_.bmiHeader.biBitCount = 32;  // 0x00RRGGBB per pixel: the surface's own layout
-  info_.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFOHEADER& header = bitmap_.header;
+  header.biSize = sizeof header;
+  header.biWidth = surface.width();
+  header.biHeight = -surface.height();  // top row first, as the surface holds it
+  header.biPlanes = 1;
+  header.biBitCount = 8;
+  header.biCompression = BI_RGB;
+  header.biClrUsed = Surface::kInks;
 }
 
 void Win32::flush() {
@@ -309,9 +315,13 @@ void Win32::flush() {
 void Win32::send_whole(HDC dc) {
   Surface& surface = stage_.surface();
   surface.settle();
-  SetDIBitsToDevice(
-      dc, 0, 0, static_cast<DWORD>(surface.width()), static_cast<DWORD>(surface.height()), 0, 0, 0,
-      static_cast<UINT>(surface.height()), surface.pixels().data(), &info_, DIB_RGB_COLORS);
+  // 0x00RRGGBB is an RGBQUAD's layout: blue, green, red, then the reserved byte.
+  static_assert(sizeof(RGBQUAD) == sizeof(Rgb));
+  std::memcpy(bitmap_.colours, surface.colours().data(), sizeof bitmap_.colours);
+  SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(surface.width()),
+                    static_cast<DWORD>(surface.height()), 0, 0, 0,
+                    static_cast<UINT>(surface.height()), surface.inks(),
+                    reinterpret_cast<const BITMAPINFO*>(&bitmap_), DIB_RGB_COLORS);
 }
 
 // Each point as a segment from (x, y) to (x + 1, y), which GDI draws as that one pixel.

@@ -90,7 +90,7 @@ class X11 final : public Backend {
   Area monitor() const;
   bool use_visual(Visual* visual, int depth);
   bool retry_grab() const { return !hosted_ && !grabbed_ && viewable_ && grab_tries_ < 100; }
-  void pump();
+  void pump(int mode, bool signals);
   void translate(XEvent& event);
   void check_timer(Pace::Clock::time_point now);
   void grab();
@@ -113,11 +113,11 @@ class X11 final : public Backend {
   Atom delete_window_ = 0;
   int randr_event_ = -1;
   int signals_;
-  XImage* image_ = nullptr;
-  std::vector<char> converted_;  // the picture in the server's format, when it differs
+  XImage* image_ = nullptr;  // a strip of the picture in the server's format
+  std::vector<char> strip_;
   std::array<int, 3> shift_{};
   unsigned long opaque_ = 0;  // the alpha bits of a 32-bit visual, all set
-  bool direct_ = false;  // the surface's 0xRRGGBB words are the server's pixels as they stand
+  bool words_ = false;        // the strip's pixels are 32-bit words in this machine's order
 
   Pace::Clock::time_point next_tick_{};
   int interval_ = 0;
@@ -311,18 +311,20 @@ int X11::service() {
   const auto now = Pace::Clock::now();
   if (pace_.due(now)) {
     flush();
-    pump();
+    pump(QueuedAfterFlush, true);
     check_timer(now);
     stage_.run_pending_tick();
   }
   return Pace::kCalls;
 }
 
-void X11::pump() {
+// Takes the end signals when `signals`, and the X events queued by `mode`'s rule.
+void X11::pump(int mode, bool signals) {
   signalfd_siginfo info;
-  while (read(signals_, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+  while (signals && read(signals_, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
     stage_.show().QueryUnload();
-  while (XEventsQueued(display_, QueuedAfterFlush) > 0) {
+  for (int queued = XEventsQueued(display_, mode); queued > 0;
+       queued = XEventsQueued(display_, QueuedAlready)) {
     XEvent event;
     XNextEvent(display_, &event);
     translate(event);
@@ -412,24 +414,20 @@ void X11::resized(int width, int height) {
   stage_.resize(width, height);
   const Surface& surface = stage_.surface();
   if (image_) {
-    image_->data = nullptr;  // the pixels belong to the surface or to converted_
+    image_->data = nullptr;  // the pixels belong to strip_
     XDestroyImage(image_);
     image_ = nullptr;
   }
   if (surface.width() == 0) return;
+  // The picture goes out in strips of about 256 KB, converted to the server's format.
+  const int rows = std::clamp((1 << 16) / surface.width(), 1, surface.height());
   image_ = XCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap, 0, nullptr,
-                        static_cast<unsigned>(surface.width()),
-                        static_cast<unsigned>(surface.height()), 32, 0);
+                        static_cast<unsigned>(surface.width()), static_cast<unsigned>(rows), 32, 0);
   if (!image_) return;
-  direct_ = image_->bits_per_pixel == 32 && image_->byte_order == LSBFirst && opaque_ == 0 &&
-            visual_->red_mask == 0xFF0000 && visual_->green_mask == 0xFF00 &&
-            visual_->blue_mask == 0xFF && std::endian::native == std::endian::little;
-  if (direct_) {
-    image_->data = const_cast<char*>(reinterpret_cast<const char*>(surface.pixels().data()));
-  } else {
-    converted_.resize(static_cast<std::size_t>(image_->bytes_per_line) * surface.height());
-    image_->data = converted_.data();
-  }
+  strip_.resize(static_cast<std::size_t>(image_->bytes_per_line) * rows);
+  image_->data = strip_.data();
+  words_ = image_->bits_per_pixel == 32 &&
+           (image_->byte_order == LSBFirst) == (std::endian::native == std::endian::little);
 }
 
 unsigned long X11::pixel(Rgb rgb) const {
@@ -463,12 +461,23 @@ void X11::send_whole() {
   Surface& surface = stage_.surface();
   surface.settle();
   if (!image_ || !viewable_) return;
-  if (!direct_) {
-    for (int y = 0; y < surface.height(); ++y)
-      for (int x = 0; x < surface.width(); ++x) XPutPixel(image_, x, y, pixel(surface.at(x, y)));
+  std::array<unsigned long, Surface::kInks> native;
+  for (std::size_t ink = 0; ink < native.size(); ++ink) native[ink] = pixel(surface.colours()[ink]);
+  for (int top = 0; top < surface.height(); top += image_->height) {
+    const int rows = std::min(image_->height, surface.height() - top);
+    for (int y = 0; y < rows; ++y) {
+      const auto inks = surface.row(top + y);
+      auto* words = reinterpret_cast<std::uint32_t*>(image_->data + y * image_->bytes_per_line);
+      for (int x = 0; x < surface.width(); ++x) {
+        if (words_)
+          words[x] = static_cast<std::uint32_t>(native[inks[x]]);
+        else
+          XPutPixel(image_, x, y, native[inks[x]]);
+      }
+    }
+    XPutImage(display_, window_, gc_, image_, 0, 0, 0, top, static_cast<unsigned>(surface.width()),
+              static_cast<unsigned>(rows));
   }
-  XPutImage(display_, window_, gc_, image_, 0, 0, 0, 0, static_cast<unsigned>(surface.width()),
-            static_cast<unsigned>(surface.height()));
 }
 
 // A refused request is not fatal, unless it names the host's window, which is then gone.

@@ -18,6 +18,10 @@ int fail(const std::string& message) {
   return 2;
 }
 
+std::string write(const std::string& path, const ps::Surface& surface) {
+  return ps::write_png(path, surface.width(), surface.height(), surface.picture());
+}
+
 std::string frame_name(const std::string& dir, std::uint64_t tick) {
   char name[32];
   std::snprintf(name, sizeof name, "frame-%06llu.png", static_cast<unsigned long long>(tick));
@@ -47,14 +51,14 @@ int main(int argc, char** argv) {
   headless->start(*form);
   for (std::uint64_t tick = 0;; ++tick) {
     if (!options->frames.empty() && tick % options->every == 0) {
-      error = ps::write_png(frame_name(options->frames, tick), headless->surface());
+      error = write(frame_name(options->frames, tick), headless->surface());
       if (!error.empty()) return fail(error);
     }
     if (tick == options->ticks) break;
     headless->tick();
   }
   if (!options->out.empty()) {
-    error = ps::write_png(options->out, headless->surface());
+    error = write(options->out, headless->surface());
     if (!error.empty()) return fail(error);
   }
   return 0;

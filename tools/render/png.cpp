@@ -12,10 +12,10 @@
 
 namespace ps {
 
-std::string write_png(const std::string& path, const Surface& surface) {
-  std::vector<unsigned char> rgb(surface.pixels().size() * 3);
+std::string write_png(const std::string& path, int width, int height, std::span<const Rgb> pixels) {
+  std::vector<unsigned char> rgb(pixels.size() * 3);
   std::size_t o = 0;
-  for (const Rgb p : surface.pixels()) {
+  for (const Rgb p : pixels) {
     rgb[o++] = static_cast<unsigned char>(p >> 16);
     rgb[o++] = static_cast<unsigned char>(p >> 8);
     rgb[o++] = static_cast<unsigned char>(p);
@@ -38,8 +38,8 @@ std::string write_png(const std::string& path, const Surface& surface) {
 
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(surface.width());
-  image.height = static_cast<png_uint_32>(surface.height());
+  image.width = static_cast<png_uint_32>(width);
+  image.height = static_cast<png_uint_32>(height);
   image.format = PNG_FORMAT_RGB;
   const bool written =
       png_image_write_to_stdio(&image, file, 0, rgb.data(), 0, nullptr) != 0;

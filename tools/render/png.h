@@ -2,13 +2,15 @@
 // destination under a temporary name and renamed into place only once it is complete.
 #pragma once
 
+#include <span>
 #include <string>
 
-#include "platform/common/surface.h"
+#include "platform/common/runtime.h"
 
 namespace ps {
 
 // Returns an empty string on success, else why the file could not be written.
-std::string write_png(const std::string& path, const Surface& surface);
+// `pixels` are width x height 0xRRGGBB values, row by row.
+std::string write_png(const std::string& path, int width, int height, std::span<const Rgb> pixels);
 
 }  // namespace ps

@@ -5,8 +5,8 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
-#include "platform/common/surface.h"
 #include "tools/render/png.h"
 
 int main(int argc, char** argv) {
@@ -38,19 +38,18 @@ int main(int argc, char** argv) {
     }
     return (pixel & mask) * 255 / mask;
   };
-  ps::Surface surface;
-  surface.resize(width, height, 0);
+  std::vector<ps::Rgb> pixels;
+  pixels.reserve(static_cast<std::size_t>(width) * height);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
       const unsigned long p = XGetPixel(image, x, y);
-      surface.plot(static_cast<float>(x), static_cast<float>(y),
-                   static_cast<ps::Rgb>(channel(p, visual->red_mask) << 16 |
-                                        channel(p, visual->green_mask) << 8 |
-                                        channel(p, visual->blue_mask)));
+      pixels.push_back(static_cast<ps::Rgb>(channel(p, visual->red_mask) << 16 |
+                                            channel(p, visual->green_mask) << 8 |
+                                            channel(p, visual->blue_mask)));
     }
   XDestroyImage(image);
   XCloseDisplay(display);
-  const std::string error = ps::write_png(argv[1], surface);
+  const std::string error = ps::write_png(argv[1], width, height, pixels);
   if (!error.empty()) {
     std::fprintf(stderr, "pairstream-shot: %s\n", error.c_str());
     return 2;
