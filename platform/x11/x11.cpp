@@ -253,8 +253,8 @@ void X11::show() {
     // As in a window of its own, what Load drew is sent once it returns, and sending it during
     // the scatter would stall the scatter on the server.
     XWindowAttributes attributes{};
-    viewable_ = XGetWindowAttributes(display_, window_, &attributes) &&
-                attributes.map_state != IsUnmapped;
+    viewable_ =
+        XGetWindowAttributes(display_, window_, &attributes) && attributes.map_state != IsUnmapped;
     exposed_ = true;
   }
   XFlush(display_);
@@ -385,16 +385,17 @@ void X11::translate(XEvent& event) {
 }
 
 [[noreturn]] void X11::loop() {
-  const int fd = ConnectionNumber(display_);
+  // A wake costs what its system calls cost: the loop reads only what ppoll found waiting and
+  // writes once, so that a quiet tick takes a ppoll and one write of its points.
+  pollfd fds[2] = {{ConnectionNumber(display_), POLLIN, 0}, {signals_, POLLIN, 0}};
   for (;;) {
-    flush();
-    pump();
-    const auto now = Pace::Clock::now();
-    check_timer(now);
+    pump(fds[0].revents != 0 ? QueuedAfterReading : QueuedAlready, fds[1].revents != 0);
+    check_timer(Pace::Clock::now());
     stage_.run_pending_tick();
     if (retry_grab()) grab();
     flush();
     XFlush(display_);
+    fds[0].revents = fds[1].revents = 0;
     if (XEventsQueued(display_, QueuedAlready) > 0) continue;
 
     // Sleep until the next tick, input or a signal.
@@ -403,7 +404,6 @@ void X11::translate(XEvent& event) {
     timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     if (retry_grab() && timeout.tv_nsec > 10000000)
       timeout = {0, 10000000};  // try the grab again soon
-    pollfd fds[2] = {{fd, POLLIN, 0}, {signals_, POLLIN, 0}};
     ppoll(fds, 2, interval_ > 0 || !grabbed_ ? &timeout : nullptr, nullptr);
     if ((fds[0].revents & (POLLHUP | POLLERR)) != 0) _exit(1);
     pace_.looked(Pace::Clock::now());
@@ -487,7 +487,7 @@ int on_error(Display*, XErrorEvent* error) {
     host_gone();
   return 0;
 }
-int lost_server(Display*) { _exit(1); }                 // the display is gone: end at once
+int lost_server(Display*) { _exit(1); }  // the display is gone: end at once
 
 // The ends by signal arrive as events, read in the main loop like any other input. They are
 // blocked before main, so that one sent while the saver starts is never lost nor fatal.
