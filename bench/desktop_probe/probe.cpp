@@ -7,7 +7,6 @@
 //     SECONDS / 2, and the peak RSS of the first PID
 //   pairstream_desktop_probe exit PID               milliseconds from a key press to PID's end
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xdamage.h>
 #include <X11/keysym.h>
@@ -24,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "tools/screen/screen.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -35,44 +36,21 @@ std::string read_text(const std::string& path) {
   return text.str();
 }
 
-// utime + stime of a process so far, in seconds: fields 14 and 15, after the name's ')'.
+// The time a process has spent on a CPU so far, in seconds: the scheduler's own count, to the
+// nanosecond, where the clock-tick sampling of /proc/PID/stat wanders by a fifth in 10 s.
 double cpu_seconds(const std::string& pid) {
-  const std::string stat = read_text("/proc/" + pid + "/stat");
-  if (stat.empty()) return 0;
-  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-  std::string field;
-  double ticks = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i)
-    if (i >= 14) ticks += std::stod(field);
-  return ticks / double(sysconf(_SC_CLK_TCK));
+  return std::atof(read_text("/proc/" + pid + "/schedstat").c_str()) / 1e9;
 }
 
 // The viewable top-level over the whole screen once it shows lit pixels, or the root window once
 // a program drawing there (a saver run with -root) has lit it; 0 after 30 s.
 Window shown(Display* display) {
-  const Window root = DefaultRootWindow(display);
-  XWindowAttributes screen;
-  XGetWindowAttributes(display, root, &screen);
   for (const auto end = Clock::now() + std::chrono::seconds(30); Clock::now() < end;
        std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
-    Window parent, *children = nullptr, found = 0;
-    unsigned count = 0;
-    XQueryTree(display, root, &parent, &parent, &children, &count);
-    for (unsigned i = 0; i < count && !found; ++i) {
-      XWindowAttributes a;
-      if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable &&
-          a.width == screen.width && a.height == screen.height)
-        found = children[i];
-    }
-    if (children) XFree(children);
-    if (!found) found = root;
-    XImage* image = XGetImage(display, found, 0, 0, unsigned(screen.width), unsigned(screen.height),
-                              AllPlanes, ZPixmap);
-    int lit = 0;
-    for (int y = 0; image && y < screen.height; y += 2)
-      for (int x = 0; x < screen.width; x += 2) lit += (XGetPixel(image, x, y) & 0xFFFFFF) != 0;
-    if (image) XDestroyImage(image);
-    if (lit > 20) return found;
+    Window found = ps::covering_window(display);
+    if (!found) found = DefaultRootWindow(display);
+    const ps::Screenshot shot = ps::read_window(display, found);
+    if (shot.lit(0, 0, shot.width, shot.height) > 80) return found;
   }
   return 0;
 }

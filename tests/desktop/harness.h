@@ -1,7 +1,7 @@
 // The desktop harness of both savers: private Xvfb servers, the Linux saver or pairstream.scr
-// under Wine on them, input through XTest and the screen read back. Every child ends with its
-// owner or with this process: a janitor forked at start kills what is left, even after a
-// SIGKILL. Linux only; the process must stay single-threaded.
+// under Wine on them, input through XTest and the screen read back. Every child dies with its
+// owner or with this process; a janitor forked at start ends Wine's server, which is no child,
+// and removes the scratch directory even after a SIGKILL. Linux only; single-threaded.
 #pragma once
 
 #include <fcntl.h>
@@ -23,6 +23,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 // Xlib's macros after the rest.
@@ -31,11 +32,14 @@
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xfixes.h>
 
+#include "tools/screen/screen.h"
+
 namespace ps::desktop {
 
 using std::chrono::milliseconds;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using Strings = std::vector<std::string>;
 
 inline bool poll_until(const std::function<bool()>& done, milliseconds limit) {
   for (const auto end = Clock::now() + limit; !done(); std::this_thread::sleep_for(2ms))
@@ -64,29 +68,24 @@ inline void start_janitor() {
   scratch = name;
   if (const pid_t middle = fork(); middle != 0) {
     waitpid(middle, nullptr, 0);
-    close(ask[0]);
-    close(done[1]);
-    janitor_pipe = ask[1];
-    janitor_done = done[0];
+    close(ask[0]), close(done[1]);
+    janitor_pipe = ask[1], janitor_done = done[0];
     if (read(janitor_done, &janitor_pid, sizeof janitor_pid) != sizeof janitor_pid) std::exit(1);
     return;
   }
   if (fork() != 0) _exit(0);
   setpgid(0, 0);
   janitor_pid = getpid();
-  if (write(done[1], &janitor_pid, sizeof janitor_pid) < 0) _exit(1);
   dup2(ask[0], 0);
-  dup2(open("/dev/null", O_WRONLY), 1);
-  dup2(1, 2);
+  dup2(open("/dev/null", O_WRONLY), 1), dup2(1, 2);
   dup2(done[1], 3);  // open until the janitor is gone
   fcntl(3, F_SETFD, FD_CLOEXEC);
+  if (write(3, &janitor_pid, sizeof janitor_pid) < 0) _exit(1);
   close_range(4, ~0u, 0);  // holds no other pipe open, ctest's output included
   for (char c; read(0, &c, 1) > 0;) continue;
   const std::string prefix = scratch + "/wine/prefix";
-  [[maybe_unused]] const int ended =
-      std::filesystem::exists(prefix)
-          ? std::system(("WINEPREFIX=" + prefix + " timeout 10 wineserver -k").c_str())
-          : 0;
+  if (std::filesystem::exists(prefix))
+    std::ignore = std::system(("WINEPREFIX=" + prefix + " timeout 10 wineserver -k").c_str());
   std::error_code ignored;
   std::filesystem::remove_all(scratch, ignored);
   kill(0, SIGKILL);
@@ -101,8 +100,7 @@ inline void finish_janitor() {  // a normal end: the sweep, waited for
 // A child, killed with the object or the moment this process dies.
 class Child {
  public:
-  Child(std::vector<std::string> argv, std::vector<std::string> env = {}, std::string log = {},
-        int out = -1)
+  explicit Child(Strings argv, Strings env = {}, std::string log = {}, int out = -1)
       : log_(std::move(log)) {
     std::vector<char*> args;
     for (auto& arg : argv) args.push_back(arg.data());
@@ -127,8 +125,9 @@ class Child {
   }
   pid_t pid() const { return pid_; }
   const std::string& log() const { return log_; }
+  // The most ticks it may have run: one each 10 ms since it was started, and a few more.
   int ticks_at_most() const { return int((Clock::now() - born_) / 10ms) + 10; }
-  // 128 + the signal when killed.
+  // The exit status, 128 + the signal when killed; none while it runs.
   std::optional<int> wait(milliseconds limit) {
     int s = 0;
     if (!status_ && poll_until([&] { return waitpid(pid_, &s, WNOHANG) == pid_; }, limit))
@@ -147,19 +146,8 @@ class Child {
   std::optional<int> status_;
 };
 
-struct Screenshot {  // the root window's pixels, 0xRRGGBB, row by row
-  int width = 0, height = 0;
-  std::vector<std::uint32_t> pixels;
-  int lit(int x0, int y0, int x1, int y1) const {
-    int n = 0;
-    for (int y = y0; y < y1; ++y)
-      for (int x = x0; x < x1; ++x) n += pixels[std::size_t(y) * width + x] != 0;
-    return n;
-  }
-};
-
-// The first tick (0: right after the scatter) at which the show on the headless platform, at
-// the screenshot's size, equals it pixel for pixel.
+// The first tick (0: right after the scatter), up to `max_ticks`, at which the show on the
+// headless platform, at the screenshot's size, equals it pixel for pixel.
 std::optional<int> matching_tick(const Screenshot& shot, int max_ticks);
 
 enum class Kind { X11, Wine };
@@ -175,10 +163,10 @@ class Desktop {
       : wine(kind == Kind::Wine), start_limit(wine ? 20s : 5s), end_limit(wine ? 5s : 3s) {
     int fds[2];
     if (pipe(fds) != 0) return;
-    const auto screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-    server_ = std::make_unique<Child>(std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen",
-                                                               "0", screen, "-nolisten", "tcp"},
-                                      std::vector<std::string>{}, "", fds[1]);
+    server_ = std::make_unique<Child>(
+        Strings{"Xvfb", "-displayfd", "1", "-screen", "0",
+                std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp"},
+        Strings{}, "", fds[1]);
     close(fds[1]);
     // The number comes in one write once it takes connections; if it fails, the pipe closes.
     char number[16] = {};
@@ -186,32 +174,29 @@ class Desktop {
     if (poll(&ready, 1, 10000) > 0 && read(fds[0], number, sizeof number - 1) > 0) {
       env_[0] = "DISPLAY=:" + std::to_string(std::atoi(number));
       // Windows vanish between listing them and asking about them: the call fails, no more.
+      // A server killed on purpose leaves a dead connection, which ends no test either.
       XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-      // A server killed on purpose leaves a dead connection; neither handler ends the test.
       XSetIOErrorHandler([](Display*) { return 0; });
       if ((display_ = XOpenDisplay(env_[0].c_str() + 8)))
         XSetIOErrorExitHandler(
             display_, [](Display*, void*) {}, nullptr);
     }
     close(fds[0]);
+    static int made = 0;  // a display's number comes again once its server has gone
+    const std::string dir = scratch + "/" + std::to_string(++made);
     if (!wine) {
-      static int runs = 0;  // a display's number comes again once its server has gone
-      const std::string dir = scratch + "/run" + std::to_string(++runs);
       env_.push_back("XDG_RUNTIME_DIR=" + (runtime && mkdir(dir.c_str(), 0700) == 0 ? dir : ""));
     } else if (up()) {
-      // No Mono, no Gecko, no menu entries: a prefix made in seconds, written only here.
-      dir_ = scratch + "/wine";
-      env_.push_back("WINEPREFIX=" + dir_ + "/prefix");
+      // No Mono, no Gecko, no menu entries: a prefix made in seconds, written only here. Its
+      // server starts in the background, no child of this process: the janitor ends it.
+      logs_ = scratch + "/wine";
+      env_.push_back("WINEPREFIX=" + logs_ + "/prefix");
       env_.push_back("WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d");
-      std::filesystem::create_directories(dir_ + "/prefix");
-      // Wine starts its server in the background: no descendant of this process, it outlives
-      // a ctest timeout for the janitor's `wineserver -k`.
-      // Its status says little (the first program makes the prefix, and may fail to run when
-      // another wineboot runs meanwhile), but 127 is no Wine at all.
-      const auto boot = run({"wineboot", "--init"}, "boot")->wait(90s);
-      booted = boot && *boot != 127;
-      // The session's desktop closes a second after its last program, and a new one keeps
-      // the next start waiting 10 s for its explorer.exe: a program that stays keeps it open.
+      std::filesystem::create_directories(logs_ + "/prefix");
+      // Its status says little (a wineboot run meanwhile may fail the first), but 127 is no Wine.
+      booted = run({"wineboot", "--init"}, "boot")->wait(90s).value_or(127) != 127;
+      // The session's desktop closes a second after its last program, and a new one keeps the
+      // next start waiting 10 s for its explorer.exe: a program that stays keeps it open.
       keeper_ = run({"ping", "-n", "1000000", "127.0.0.1"}, "keeper");
     }
   }
@@ -224,60 +209,38 @@ class Desktop {
   bool booted = false;
   int uid = -1;  // the user the Linux saver's next start runs as, when 0 or more
 
-  // The saver, with `args` and the `env` entries besides its own.
-  std::unique_ptr<Child> start(std::vector<std::string> args = {},
-                               std::vector<std::string> env = {}, std::string log = {}) {
+  // The saver with `args` and `env` besides the desktop's own; under Wine, with its traces.
+  std::unique_ptr<Child> start(Strings args = {}, Strings env = {}, std::string log = {}) {
     if (wine)
       return run({std::filesystem::absolute(std::getenv("PAIRSTREAM_SCR"))},
                  "launch-" + std::to_string(++launches_), "-all,trace+msg,trace+win,trace+sync");
-    std::vector<std::string> argv{PAIRSTREAM_SAVER};
-    const auto id = std::to_string(uid);  // setpriv keeps the pid
-    if (uid >= 0) argv = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", argv[0]};
+    Strings argv{PAIRSTREAM_SAVER};
+    if (uid >= 0) {  // setpriv keeps the pid
+      const auto id = std::to_string(uid);
+      argv = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", argv[0]};
+    }
     argv.insert(argv.end(), args.begin(), args.end());
     argv.insert(argv.begin(), kFirst.begin(), kFirst.end());
     env.insert(env.begin(), env_.begin(), env_.end());
     return std::make_unique<Child>(argv, env, log);
   }
-  const std::vector<std::string>& environment() const { return env_; }
-  std::unique_ptr<Child> run(std::vector<std::string> argv, const std::string& log,
+  std::unique_ptr<Child> run(Strings argv, const std::string& log,
                              const std::string& debug = "-all") {
     argv.insert(argv.begin(), "wine");
     argv.insert(argv.begin(), kFirst.begin(), kFirst.end());
     auto env = env_;
     env.push_back("WINEDEBUG=" + debug);
-    return std::make_unique<Child>(argv, env, dir_ + "/" + log + ".log");
+    return std::make_unique<Child>(argv, env, logs_ + "/" + log + ".log");
   }
+  const Strings& environment() const { return env_; }
 
   Display* display() const { return display_; }
   bool up() const { return display_ && server_->running(); }
   void crash() { server_->signal(SIGKILL), server_->wait(5s); }
-  Screenshot screenshot(Window of = 0) {  // of the root window unless another is named
-    if (!of) of = DefaultRootWindow(display_);
-    const auto [width, height] = size(of);
-    XImage* image = XGetImage(display_, of, 0, 0, width, height, AllPlanes, ZPixmap);
-    if (!image) return {};
-    Screenshot shot{int(width), int(height), std::vector<std::uint32_t>(width * height)};
-    for (unsigned y = 0; y < height; ++y)  // 32 bits a pixel on Xvfb's 24-bit screens
-      for (unsigned x = 0; x < width; ++x)
-        shot.pixels[y * width + x] =
-            reinterpret_cast<std::uint32_t*>(image->data + y * image->bytes_per_line)[x] & 0xFFFFFF;
-    XDestroyImage(image);
-    return shot;
+  Screenshot screenshot(Window of = 0) {
+    return read_window(display_, of ? of : DefaultRootWindow(display_));
   }
-  Window saver_window() {  // the viewable top-level over the whole screen, or 0
-    const auto [width, height] = size();
-    Window parent = 0, *children = nullptr, found = 0;
-    unsigned count = 0;
-    XQueryTree(display_, DefaultRootWindow(display_), &parent, &parent, &children, &count);
-    for (unsigned i = 0; i < count && !found; ++i) {
-      XWindowAttributes a{};
-      if (XGetWindowAttributes(display_, children[i], &a) && a.map_state == IsViewable &&
-          a.x == 0 && a.y == 0 && unsigned(a.width) == width && unsigned(a.height) == height)
-        found = children[i];
-    }
-    if (children) XFree(children);
-    return found;
-  }
+  Window saver_window() { return covering_window(display_); }
   bool pointer_visible() {
     XFixesCursorImage* image = XFixesGetCursorImage(display_);
     bool visible = false;
@@ -303,8 +266,8 @@ class Desktop {
   }
   // Input that the saver has taken, and gone on from or ended on, when the call returns.
   void move(Child& saver, int x, int y) {
-    const auto at = "pt " + std::to_string(x) + "," + std::to_string(y) + "\n";
-    taking(saver, at, [&] { fake_motion(x, y); });
+    taking(saver, "pt " + std::to_string(x) + "," + std::to_string(y) + "\n",
+           [&] { fake_motion(x, y); });
   }
   void press(Child& saver, unsigned b) {
     taking(saver, "BUTTONDOWN)", [&] { fake_button(b, true); });
@@ -340,18 +303,13 @@ class Desktop {
   }
   void synced(int) { XSync(display_, False); }
   Atom atom(const char* name) { return XInternAtom(display_, name, False); }
-  std::pair<unsigned, unsigned> size(Window of = 0) {
-    XWindowAttributes a{};
-    XGetWindowAttributes(display_, of ? of : DefaultRootWindow(display_), &a);
-    return {unsigned(a.width), unsigned(a.height)};
-  }
   // First on the CPU (where allowed): a stall of 10 ms in the scatter lets a tick run inside
   // it, which the headless show has not.
-  static inline const std::vector<std::string> kFirst{"nice", "-n", "-20"};
+  static inline const Strings kFirst{"nice", "-n", "-20"};
   std::unique_ptr<Child> server_, keeper_;
   Display* display_ = nullptr;
-  std::vector<std::string> env_{"DISPLAY=none"};  // never the desktop the tests run on
-  std::string dir_;
+  Strings env_{"DISPLAY=none"};  // never the desktop the tests run on
+  std::string logs_;
   int launches_ = 0;
 };
 

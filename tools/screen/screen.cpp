@@ -1,0 +1,56 @@
+// Reading an X window back as 0xRRGGBB pixels, and finding the window over the whole screen.
+#include "tools/screen/screen.h"
+
+#include <X11/Xutil.h>
+
+namespace ps {
+
+int Screenshot::lit(int x0, int y0, int x1, int y1) const {
+  int n = 0;
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x) n += pixels[static_cast<std::size_t>(y) * width + x] != 0;
+  return n;
+}
+
+Screenshot read_window(Display* display, Window window) {
+  XWindowAttributes a{};
+  if (!XGetWindowAttributes(display, window, &a)) return {};
+  XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(a.width),
+                            static_cast<unsigned>(a.height), AllPlanes, ZPixmap);
+  if (!image) return {};
+  // A channel of a pixel scaled to 8 bits, whatever its mask.
+  const auto channel = [](unsigned long pixel, unsigned long mask) -> std::uint32_t {
+    if (!mask) return 0;
+    for (; !(mask & 1); mask >>= 1) pixel >>= 1;
+    return static_cast<std::uint32_t>((pixel & mask) * 255 / mask);
+  };
+  Screenshot shot{a.width, a.height, {}};
+  shot.pixels.reserve(static_cast<std::size_t>(a.width) * a.height);
+  for (int y = 0; y < a.height; ++y)
+    for (int x = 0; x < a.width; ++x) {
+      const unsigned long p = XGetPixel(image, x, y);
+      shot.pixels.push_back(channel(p, a.visual->red_mask) << 16 |
+                            channel(p, a.visual->green_mask) << 8 |
+                            channel(p, a.visual->blue_mask));
+    }
+  XDestroyImage(image);
+  return shot;
+}
+
+Window covering_window(Display* display) {
+  XWindowAttributes screen{};
+  XGetWindowAttributes(display, DefaultRootWindow(display), &screen);
+  Window parent = 0, *children = nullptr, found = 0;
+  unsigned count = 0;
+  XQueryTree(display, DefaultRootWindow(display), &parent, &parent, &children, &count);
+  for (unsigned i = 0; i < count && !found; ++i) {
+    XWindowAttributes a{};
+    if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable && a.x == 0 &&
+        a.y == 0 && a.width == screen.width && a.height == screen.height)
+      found = children[i];
+  }
+  if (children) XFree(children);
+  return found;
+}
+
+}  // namespace ps
