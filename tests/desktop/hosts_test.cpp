@@ -5,6 +5,8 @@
 #include <X11/keysym.h>
 #include <sys/stat.h>
 
+#include "tools/render/png.h"
+
 namespace ps::desktop {
 namespace {
 
@@ -93,8 +95,10 @@ ON(X11, X11, Hosted, ::testing::ValuesIn(kNamings), std::get<1>(info.param).name
 class HostedOnce : public Hosted {};
 
 TEST_P(HostedOnce, TakesNoLockFollowsItsWindowsSizeAndEndsWithStatus1WhenTheWindowGoes) {
-  const Window host = host_window(d->display(), 480, 300);
+  const Window host = host_window(d->display(), 480, 300);  // as a settings dialog's preview
   auto saver = hosted(host);
+  const Screenshot preview = d->screenshot(host);  // the README's picture of it
+  EXPECT_EQ(write_png(PAIRSTREAM_PREVIEW, preview.width, preview.height, preview.pixels), "");
   auto own = shown();  // the saver of its own starts beside it
   d->tap(*own, XK_a);
   EXPECT_EQ(ends(*own), 0);
