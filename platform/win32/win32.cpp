@@ -293,7 +293,6 @@ void Win32::resized(int width, int height) {
   BITMAPINFOHEADER& header = bitmap_.header;
   header.biSize = sizeof header;
   header.biWidth = surface.width();
-  header.biHeight = -surface.height();  // top row first, as the surface holds it
   header.biPlanes = 1;
   header.biBitCount = 8;
   header.biCompression = BI_RGB;
@@ -318,10 +317,17 @@ void Win32::send_whole(HDC dc) {
   // 0x00RRGGBB is an RGBQUAD's layout: blue, green, red, then the reserved byte.
   static_assert(sizeof(RGBQUAD) == sizeof(Rgb));
   std::memcpy(bitmap_.colours, surface.colours().data(), sizeof bitmap_.colours);
-  SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(surface.width()),
-                    static_cast<DWORD>(surface.height()), 0, 0, 0,
-                    static_cast<UINT>(surface.height()), surface.inks(),
-                    reinterpret_cast<const BITMAPINFO*>(&bitmap_), DIB_RGB_COLORS);
+  // In bands of about 64 K pixels, each a bitmap of its own, so that the system's conversion to
+  // the screen's format needs little memory at any size.
+  const int rows =
+      std::clamp((1 << 16) / std::max(surface.width(), 1), 1, std::max(surface.height(), 1));
+  for (int top = 0; top < surface.height(); top += rows) {
+    const int band = std::min(rows, surface.height() - top);
+    bitmap_.header.biHeight = -band;  // top row first, as the surface holds it
+    SetDIBitsToDevice(dc, 0, top, static_cast<DWORD>(surface.width()), static_cast<DWORD>(band), 0,
+                      0, 0, static_cast<UINT>(band), surface.inks() + top * surface.stride(),
+                      reinterpret_cast<const BITMAPINFO*>(&bitmap_), DIB_RGB_COLORS);
+  }
 }
 
 // Each point as a segment from (x, y) to (x + 1, y), which GDI draws as that one pixel.
