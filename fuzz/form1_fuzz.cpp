@@ -132,15 +132,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int width = side(in.u16()), height = side(in.u16()), phase = in.u16() % 2501;
   std::vector<Headless::Event> events;
   float x = 0, y = 0;
-  int ticks = 0, resizes = 0, widest = width, highest = height;
+  int ticks = 0, resizes = 0;
   constexpr Input kKinds[8] = {Input::Tick, Input::Key,  Input::Click, Input::Close,
                                Input::Move, Input::Move, Input::Move,  Input::Resize};
   while (in.at < in.end && events.size() < 256) {
     Headless::Event e{kKinds[in.u8() % 8], in.u16()};
     if (e.kind == Input::Resize) {
       e.x = static_cast<float>(side(in.u16())), e.y = static_cast<float>(side(in.u16()));
-      if (e.x * e.y > static_cast<float>(widest) * highest)
-        widest = static_cast<int>(e.x), highest = static_cast<int>(e.y);
     } else if (e.kind == Input::Move) {
       const int mode = in.u8() % 3;
       if (mode == 0) x += static_cast<std::int8_t>(in.u8()), y += static_cast<std::int8_t>(in.u8());
@@ -155,9 +153,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     events.push_back(e);
   }
 
-  // The surface first takes the run's largest size: growing past every size it had allocates,
+  // The surface first takes every size of the run: growing past every size it had allocates,
   // and that is not the show's doing. Posting allocates too, so all is queued before the start.
-  auto headless = std::make_unique<Headless>(widest, highest);
+  auto headless = std::make_unique<Headless>(width, height);
+  for (const Headless::Event& e : events)
+    if (e.kind == Input::Resize) headless->resize(static_cast<int>(e.x), static_cast<int>(e.y));
   headless->resize(width, height);
   auto form = std::make_unique<Form1>(headless->platform());
   Watch watch(*form);
