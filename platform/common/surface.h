@@ -5,6 +5,7 @@
 // the surface settles, in one tight loop. Past the list's room, the next flush is whole.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -78,6 +79,13 @@ class Surface {
     return {pixels_.data() + static_cast<std::size_t>(y) * stride_, width_};
   }
   const Ink* inks() const { return pixels_.data(); }
+  // Rows to a band of about 64 K pixels: how a backend sends the whole area in pieces, so that a
+  // conversion to the screen's format needs little memory at any size. At least 1.
+  int band_rows() const {
+    return width_ == 0
+               ? 1
+               : static_cast<int>(std::clamp<std::uint32_t>((1u << 16) / width_, 1, height_));
+  }
   const std::array<Rgb, kInks>& colours() const { return colours_; }
   // The whole area in 0xRRGGBB, row by row, for the tools and tests that read it.
   std::vector<Rgb> picture() const;

@@ -317,10 +317,8 @@ void Win32::send_whole(HDC dc) {
   // 0x00RRGGBB is an RGBQUAD's layout: blue, green, red, then the reserved byte.
   static_assert(sizeof(RGBQUAD) == sizeof(Rgb));
   std::memcpy(bitmap_.colours, surface.colours().data(), sizeof bitmap_.colours);
-  // In bands of about 64 K pixels, each a bitmap of its own, so that the system's conversion to
-  // the screen's format needs little memory at any size.
-  const int rows =
-      std::clamp((1 << 16) / std::max(surface.width(), 1), 1, std::max(surface.height(), 1));
+  // In bands, each a bitmap of its own.
+  const int rows = surface.band_rows();
   for (int top = 0; top < surface.height(); top += rows) {
     const int band = std::min(rows, surface.height() - top);
     bitmap_.header.biHeight = -band;  // top row first, as the surface holds it

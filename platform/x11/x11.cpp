@@ -419,8 +419,8 @@ void X11::resized(int width, int height) {
     image_ = nullptr;
   }
   if (surface.width() == 0) return;
-  // The picture goes out in strips of about 256 KB, converted to the server's format.
-  const int rows = std::clamp((1 << 16) / surface.width(), 1, surface.height());
+  // The picture goes out in bands, converted to the server's format.
+  const int rows = surface.band_rows();
   image_ = XCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap, 0, nullptr,
                         static_cast<unsigned>(surface.width()), static_cast<unsigned>(rows), 32, 0);
   if (!image_) return;
