@@ -14,6 +14,7 @@ if(WIN32)
 else()
   # The copyright in Debian's machine-readable format, taken from LICENSE.
   file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
   string(REGEX MATCH "Copyright [^\n]*" holder "${licence}")
   string(REPLACE "Copyright " "" holder "${holder}")
   string(FIND "${licence}" "Permission" start)
