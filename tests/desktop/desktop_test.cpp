@@ -126,6 +126,75 @@ TEST_P(Jumps, EndTheShowOnlyPastASquaredDistanceOf1000) {
 
 ON_BOTH(Jumps, ::testing::ValuesIn(kJumps), std::get<1>(info.param).name);
 
+// Two monitors: the show on the primary at its size, the other black, and input on either.
+struct Split {
+  const char* name;
+  Monitors monitors;
+};
+std::ostream& operator<<(std::ostream& o, const Split& split) { return o << split.name; }
+using TwoMonitors = On<Split>;
+
+Screenshot part(const Screenshot& shot, const Area& area) {
+  Screenshot part{area.width, area.height, {}};
+  for (int y = area.y; y < area.y + area.height && !shot.pixels.empty(); ++y) {
+    const auto row = shot.pixels.begin() + y * shot.width + area.x;
+    part.pixels.insert(part.pixels.end(), row, row + area.width);
+  }
+  return part;
+}
+
+TEST_P(TwoMonitors, ShowTheShowOnThePrimaryAndBlackOnTheOtherAndTakeInputOnBoth) {
+  std::string why;
+  if (d->wine && !(d = wine_desktop(why, row().monitors))) GTEST_SKIP() << why;
+  if (!d->wine) d = (own = std::make_unique<Desktop>(Kind::X11, 0, 0, true, row().monitors)).get();
+  ASSERT_TRUE(d->up()) << "no X server";
+  const Area primary = d->primary, other = d->other;
+  // A point left and right of the seam, and how far from it the drag starts, on each side.
+  const int seam = 1280, y = 300, from = primary.x < seam ? seam - 80 : seam + 80;
+  const int to = 2 * seam - from;
+  d->fake_motion(from, y);
+  std::unique_ptr<Child> saver;
+  Screenshot shot;
+  // A start whose scatter took a tick matches no tick: it gets two more.
+  for (int start = 0; start < 3 && shot.pixels.empty(); ++start) {
+    saver.reset();
+    poll_until([&] { return d->saver_window() == 0; }, d->end_limit);
+    saver = shown();
+    poll_until(
+        [&] {
+          shot = d->screenshot();
+          return matching_tick(part(shot, primary), saver->ticks_at_most()).has_value() ||
+                 (shot = {}, false);
+        },
+        3s);
+  }
+  ASSERT_FALSE(shot.pixels.empty()) << "the primary monitor equals no tick of the headless show";
+  EXPECT_EQ(part(shot, other).lit(0, 0, other.width, other.height), 0) << "the other is not black";
+
+  const int step = to > from ? 10 : -10;
+  for (int x = from + step; x != to + step && saver->running(); x += step) d->move(*saver, x, y);
+  ASSERT_TRUE(saver->running()) << "a slow drag across the seam ended it";
+  EXPECT_FALSE(d->pointer_visible()) << "the other monitor shows the pointer";
+  d->press(*saver, 1);
+  d->fake_button(1, false);
+  EXPECT_EQ(ends(*saver), 0) << "a click on the other monitor did not end it";
+
+  // A jump of 32 px on the other monitor ends it; its first move only records.
+  poll_until([&] { return d->saver_window() == 0; }, d->end_limit);
+  saver = shown();
+  d->move(*saver, to + 1, y);
+  d->move(*saver, to + 33, y);
+  EXPECT_EQ(ends(*saver), 0) << "a jump on the other monitor did not end it";
+}
+
+ON(X11, X11, TwoMonitors,
+   ::testing::Values(Split{"RandRLeftPrimary", Monitors::LeftPrimary},
+                     Split{"RandRRightPrimary", Monitors::RightPrimary},
+                     Split{"XineramaHeads", Monitors::Xinerama}),
+   std::get<1>(info.param).name);
+ON(Wine, Wine, TwoMonitors, ::testing::Values(Split{"XineramaHeads", Monitors::Xinerama}),
+   std::get<1>(info.param).name);
+
 using X11Saver = On<int>;
 
 TEST_P(X11Saver, ASigtermDuringStartUpEndsItWithStatus0) {

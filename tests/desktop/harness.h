@@ -83,9 +83,11 @@ inline void start_janitor() {
   if (write(3, &janitor_pid, sizeof janitor_pid) < 0) _exit(1);
   close_range(4, ~0u, 0);  // holds no other pipe open, ctest's output included
   for (char c; read(0, &c, 1) > 0;) continue;
-  const std::string prefix = scratch + "/wine/prefix";
-  if (std::filesystem::exists(prefix))
-    std::ignore = std::system(("WINEPREFIX=" + prefix + " timeout 10 wineserver -k").c_str());
+  for (const char* session : {"/wine/prefix", "/wine-split/prefix"}) {
+    const std::string prefix = scratch + session;
+    if (std::filesystem::exists(prefix))
+      std::ignore = std::system(("WINEPREFIX=" + prefix + " timeout 10 wineserver -k").c_str());
+  }
   std::error_code ignored;
   std::filesystem::remove_all(scratch, ignored);
   kill(0, SIGKILL);
@@ -155,24 +157,35 @@ inline std::ostream& operator<<(std::ostream& o, Kind k) {
   return o << (k == Kind::X11 ? "X11" : "Wine");
 }
 
+// A desktop's monitors: one, the whole screen; or two side by side, 1280x720 at the left and
+// 1024x768 at the right of a 2304x768 screen, on a root painted blue so that what no window
+// covers shows. The two are RandR 1.5 monitors of an Xvfb, with the one named primary, or the
+// Xinerama heads of a Xephyr without RandR inside an Xvfb (the left, the first, is primary).
+enum class Monitors { One, LeftPrimary, RightPrimary, Xinerama };
+struct Area {
+  int x, y, width, height;
+};
+
 // An Xvfb of its own with the Linux saver, or (made once a process) with a Wine prefix and
 // pairstream.scr from PAIRSTREAM_SCR.
 class Desktop {
  public:
-  Desktop(Kind kind, int width, int height, bool runtime = true)
+  Desktop(Kind kind, int width, int height, bool runtime = true, Monitors monitors = Monitors::One)
       : wine(kind == Kind::Wine), start_limit(wine ? 20s : 5s), end_limit(wine ? 5s : 3s) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    server_ = std::make_unique<Child>(
-        Strings{"Xvfb", "-displayfd", "1", "-screen", "0",
-                std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp"},
-        Strings{}, "", fds[1]);
-    close(fds[1]);
-    // The number comes in one write once it takes connections; if it fails, the pipe closes.
-    char number[16] = {};
-    pollfd ready{fds[0], POLLIN, 0};
-    if (poll(&ready, 1, 10000) > 0 && read(fds[0], number, sizeof number - 1) > 0) {
-      env_[0] = "DISPLAY=:" + std::to_string(std::atoi(number));
+    const bool split = monitors != Monitors::One;
+    if (split) width = 2304, height = 768;
+    primary = {0, 0, width, height};
+    Strings xvfb{"Xvfb", "-screen", "0",
+                 std::to_string(width) + "x" + std::to_string(height) + "x24"};
+    if (split) xvfb.push_back("-noreset");  // else RandR's monitors go with their last client
+    std::string number = serve(server_, xvfb, {});
+    if (monitors == Monitors::Xinerama)
+      number = serve(nested_,
+                     {"Xephyr", "-screen", "1280x720", "-origin", "1280,0", "-screen", "1024x768",
+                      "+xinerama", "-extension", "RANDR", "-noreset"},
+                     {"DISPLAY=:" + number});
+    if (!number.empty()) {
+      env_[0] = "DISPLAY=:" + number;
       // Windows vanish between listing them and asking about them: the call fails, no more.
       // A server killed on purpose leaves a dead connection, which ends no test either.
       XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
@@ -181,7 +194,22 @@ class Desktop {
         XSetIOErrorExitHandler(
             display_, [](Display*, void*) {}, nullptr);
     }
-    close(fds[0]);
+    if (split && up()) {
+      const bool right = monitors == Monitors::RightPrimary;
+      primary = right ? Area{1280, 0, 1024, 768} : Area{0, 0, 1280, 720};
+      other = right ? Area{0, 0, 1280, 720} : Area{1280, 0, 1024, 768};
+      if (monitors != Monitors::Xinerama) {
+        Child(
+            {"xrandr", "--setmonitor", right ? "LEFT" : "*LEFT", "1280/339x720/190+0+0", "screen"},
+            env_)
+            .wait(5s);
+        Child({"xrandr", "--setmonitor", right ? "*RIGHT" : "RIGHT", "1024/271x768/203+1280+0",
+               "none"},
+              env_)
+            .wait(5s);
+      }
+      Child({"xsetroot", "-solid", "#204060"}, env_).wait(5s);
+    }
     static int made = 0;  // a display's number comes again once its server has gone
     const std::string dir = scratch + "/" + std::to_string(++made);
     if (!wine) {
@@ -189,7 +217,7 @@ class Desktop {
     } else if (up()) {
       // No Mono, no Gecko, no menu entries: a prefix made in seconds, written only here. Its
       // server starts in the background, no child of this process: the janitor ends it.
-      logs_ = scratch + "/wine";
+      logs_ = scratch + (split ? "/wine-split" : "/wine");
       env_.push_back("WINEPREFIX=" + logs_ + "/prefix");
       env_.push_back("WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d");
       std::filesystem::create_directories(logs_ + "/prefix");
@@ -202,10 +230,12 @@ class Desktop {
   }
   ~Desktop() {
     if (up()) XCloseDisplay(display_);
+    for (const int fd : displayfds_) close(fd);
   }
 
   const bool wine;
   const milliseconds start_limit, end_limit;
+  Area primary, other{0, 0, 0, 0};  // the monitors: the show's, and the one that stays black
   bool booted = false;
   int uid = -1;  // the user the Linux saver's next start runs as, when 0 or more
 
@@ -233,14 +263,17 @@ class Desktop {
     return std::make_unique<Child>(argv, env, logs_ + "/" + log + ".log");
   }
   const Strings& environment() const { return env_; }
+  const std::string& logs() const { return logs_; }
 
   Display* display() const { return display_; }
-  bool up() const { return display_ && server_->running(); }
+  bool up() const { return display_ && server_->running() && (!nested_ || nested_->running()); }
   void crash() { server_->signal(SIGKILL), server_->wait(5s); }
   Screenshot screenshot(Window of = 0) {
     return read_window(display_, of ? of : DefaultRootWindow(display_));
   }
-  Window saver_window() { return covering_window(display_); }
+  Window saver_window() {
+    return window_over(display_, primary.x, primary.y, primary.width, primary.height);
+  }
   bool pointer_visible() {
     XFixesCursorImage* image = XFixesGetCursorImage(display_);
     bool visible = false;
@@ -301,12 +334,29 @@ class Desktop {
         end_limit))
         << "the saver neither took the input nor ended";
   }
+  // Starts an X server with `argv` that prints its display number to -displayfd; returns the number
+  // once it takes connections, or none when it fails. The pipe stays open with the desktop: the
+  // server dies of a write to it once closed.
+  std::string serve(std::unique_ptr<Child>& server, Strings argv, const Strings& env) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    argv.insert(argv.end(), {"-displayfd", "1", "-nolisten", "tcp"});
+    server = std::make_unique<Child>(argv, env, "", fds[1]);
+    close(fds[1]);
+    // The number comes in one write once it takes connections; if it fails, the pipe closes.
+    char number[16] = {};
+    pollfd ready{fds[0], POLLIN, 0};
+    const bool read_it = poll(&ready, 1, 10000) > 0 && read(fds[0], number, sizeof number - 1) > 0;
+    displayfds_.push_back(fds[0]);
+    return read_it ? std::to_string(std::atoi(number)) : "";
+  }
   void synced(int) { XSync(display_, False); }
   Atom atom(const char* name) { return XInternAtom(display_, name, False); }
   // First on the CPU (where allowed): a stall of 10 ms in the scatter lets a tick run inside
   // it, which the headless show has not.
   static inline const Strings kFirst{"nice", "-n", "-20"};
-  std::unique_ptr<Child> server_, keeper_;
+  std::unique_ptr<Child> server_, nested_, keeper_;
+  std::vector<int> displayfds_;
   Display* display_ = nullptr;
   Strings env_{"DISPLAY=none"};  // never the desktop the tests run on
   std::string logs_;
@@ -314,13 +364,15 @@ class Desktop {
 };
 
 // The process's Wine session, made at its first use; none, and why, when it cannot run here.
-inline Desktop* wine_desktop(std::string& why) {
-  static std::unique_ptr<Desktop> session;
+// Wine reads the monitors once a session: two need a session of their own.
+inline Desktop* wine_desktop(std::string& why, Monitors monitors = Monitors::One) {
+  static std::unique_ptr<Desktop> sessions[2];
+  auto& session = sessions[monitors != Monitors::One];
   const char* scr = std::getenv("PAIRSTREAM_SCR");
   why = "no pairstream.scr (PAIRSTREAM_SCR): build the windows preset first";
   if (!scr || !std::filesystem::exists(scr)) return nullptr;
-  if (!session) session = std::make_unique<Desktop>(Kind::Wine, 1280, 1024);
-  why = "no Xvfb, or no Wine prefix: " + read_text(scratch + "/wine/boot.log");
+  if (!session) session = std::make_unique<Desktop>(Kind::Wine, 1280, 1024, true, monitors);
+  why = "no Xvfb, or no Wine prefix: " + read_text(session->logs() + "/boot.log");
   return session->booted ? session.get() : nullptr;
 }
 

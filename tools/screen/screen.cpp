@@ -40,13 +40,17 @@ Screenshot read_window(Display* display, Window window) {
 Window covering_window(Display* display) {
   XWindowAttributes screen{};
   XGetWindowAttributes(display, DefaultRootWindow(display), &screen);
+  return window_over(display, 0, 0, screen.width, screen.height);
+}
+
+Window window_over(Display* display, int x, int y, int width, int height) {
   Window parent = 0, *children = nullptr, found = 0;
   unsigned count = 0;
   XQueryTree(display, DefaultRootWindow(display), &parent, &parent, &children, &count);
   for (unsigned i = 0; i < count && !found; ++i) {
     XWindowAttributes a{};
-    if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable && a.x == 0 &&
-        a.y == 0 && a.width == screen.width && a.height == screen.height)
+    if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable && a.x == x &&
+        a.y == y && a.width == width && a.height == height)
       found = children[i];
   }
   if (children) XFree(children);

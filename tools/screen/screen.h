@@ -21,5 +21,7 @@ Screenshot read_window(Display* display, Window window);
 
 // The viewable top-level window over the whole screen, or 0.
 Window covering_window(Display* display);
+// The viewable top-level window at exactly this place and size, or 0.
+Window window_over(Display* display, int x, int y, int width, int height);
 
 }  // namespace ps
