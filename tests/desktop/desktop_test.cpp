@@ -3,6 +3,7 @@
 // the headless show pixel for pixel; every end is checked with its exit status.
 #include "tests/desktop/harness.h"
 // After the harness, whose gtest must come before Xlib's macros.
+#include <X11/Xatom.h>
 #include <X11/extensions/Xrandr.h>
 #include <X11/keysym.h>
 #include <sched.h>
@@ -271,6 +272,74 @@ TEST_P(X11Saver, AnotherUsersSaverNeitherBlocksNorIsBlocked) {
 }
 
 ON(X11, X11, X11Saver, ::testing::Values(0), "Linux");
+
+// A desktop's window manager and its panel (tint2, at the bottom, with a taskbar), each in a
+// private home; xfwm4 reads its settings over a D-Bus session of its own.
+struct Manager {
+  const char* name;
+  Strings argv;
+};
+std::ostream& operator<<(std::ostream& o, const Manager& m) { return o << m.name; }
+const Manager kManagers[] = {{"Xfwm4", {"dbus-run-session", "--", "xfwm4"}},
+                             {"Openbox", {"openbox"}}};
+using UnderAWindowManager = On<Manager>;
+
+TEST_P(UnderAWindowManager, ItCoversThePanelStaysOnTopAndIsListedInNoTaskbar) {
+  d = (own = std::make_unique<Desktop>(Kind::X11, 1280, 800)).get();
+  ASSERT_TRUE(d->up());
+  Display* dpy = d->display();
+  const std::string home = scratch + "/home-" + row().name;
+  mkdir(home.c_str(), 0700);
+  Strings env = d->environment();
+  env.insert(env.end(), {"HOME=" + home, "NO_AT_BRIDGE=1"});
+  Child manager(row().argv, env), panel({"tint2"}, env);
+  const auto clients = [&] {
+    std::vector<Window> listed;
+    Atom type;
+    int format;
+    unsigned long count = 0, left;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(dpy, DefaultRootWindow(dpy), XInternAtom(dpy, "_NET_CLIENT_LIST", False), 0,
+                       1024, False, XA_WINDOW, &type, &format, &count, &left, &data);
+    if (data)
+      listed.assign(reinterpret_cast<Window*>(data), reinterpret_cast<Window*>(data) + count);
+    if (data) XFree(data);
+    return listed;
+  };
+  ASSERT_TRUE(poll_until([&] { return !clients().empty(); }, 10s)) << "no panel came up";
+
+  std::unique_ptr<Child> saver;
+  std::optional<int> tick;
+  for (int start = 0; start < 3 && !tick; ++start) {
+    saver.reset();
+    poll_until([&] { return d->saver_window() == 0; }, d->end_limit);
+    tick = shown_tick(*(saver = shown()));
+  }
+  const auto named = [&](Window w) {
+    char* name = nullptr;
+    const bool saver = XFetchName(dpy, w, &name) && std::string(name) == "pairstream";
+    if (name) XFree(name);
+    return saver;
+  };
+  const auto listed = clients();
+  EXPECT_EQ(std::count_if(listed.begin(), listed.end(), named), 0) << "a taskbar lists it";
+  ASSERT_TRUE(tick) << "the screen equals no tick of the headless show: the panel shows?";
+
+  // Something that comes over the show, as a panel raising itself: the show comes back on top.
+  XSetWindowAttributes over{};
+  over.override_redirect = True;
+  over.background_pixel = 0xFFFFFF;
+  const Window cover =
+      XCreateWindow(dpy, DefaultRootWindow(dpy), 0, 770, 1280, 30, 0, CopyFromParent, InputOutput,
+                    CopyFromParent, CWOverrideRedirect | CWBackPixel, &over);
+  XMapRaised(dpy, cover);
+  XSync(dpy, False);
+  EXPECT_TRUE(shown_tick(*saver, *tick)) << "the window over the show stayed over it";
+  d->tap(*saver, XK_a);
+  EXPECT_EQ(ends(*saver), 0);
+}
+
+ON(X11, X11, UnderAWindowManager, ::testing::ValuesIn(kManagers), std::get<1>(info.param).name);
 
 }  // namespace
 }  // namespace ps::desktop
