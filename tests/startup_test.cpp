@@ -104,14 +104,11 @@ TEST_P(BadArguments, FailWithOneLineAndStatus2AndLeaveNoFile) {
   EXPECT_EQ(files(), 0u);
 }
 
+// One parser refuses every option: a missing one, a bad value, and a picture it cannot write.
 INSTANTIATE_TEST_SUITE_P(Render, BadArguments,
-                         ::testing::Values("", "--size 64x48 --ticks 3",
-                                           "--ticks 1 --size 64x48 --out a.png --colour red",
+                         ::testing::Values("--size 64x48 --ticks 3",
                                            "--ticks 1 --size 0x48 --out a.png",
-                                           "--ticks 1 --size 16385x2 --out a.png",
-                                           "--size 64x48 --ticks -1 --out a.png",
-                                           "--ticks 1 --size 64x48 --out no/such/folder/a.png",
-                                           "--ticks 1 --size 64x48 --every 0 --frames f"));
+                                           "--ticks 1 --size 64x48 --out no/such/folder/a.png"));
 
 }  // namespace
 }  // namespace ps::test
