@@ -8,21 +8,6 @@
 namespace ps::test {
 namespace {
 
-// A started show on 1000 x 800 with particle 4 set by hand, bright red. It moves 1 x its
-// velocity across (dot 2 at 0.75 x: the drift is 0.25) and 2 x down.
-std::unique_ptr<Show> placed(double x1, double x2, double y, double vx, double vy) {
-  auto show = make_show(1000, 800);
-  EXPECT_TRUE(show->start());
-  Field& f = show->field();
-  f.px[1][4] = x1;
-  f.px[2][4] = x2;
-  f.py[4] = y;
-  f.vx[1][4] = f.vx[2][4] = vx;
-  f.vy[4] = vy;
-  f.pc[4] = 12;
-  return show;
-}
-
 struct Edge {
   double x1, x2, y, vx, vy;
   bool restarts;
@@ -31,9 +16,14 @@ struct Edge {
 class Edges : public ::testing::TestWithParam<Edge> {};
 
 TEST_P(Edges, RestartTheParticleOnlyWhenADotIsPastAnEdge) {
+  // Particle 4 of a started show on 1000 x 800, set by hand. It moves 1 x its velocity across
+  // (dot 2 at 0.75 x: the drift is 0.25) and 2 x down.
   const Edge e = GetParam();
-  auto show = placed(e.x1, e.x2, e.y, e.vx, e.vy);
+  auto show = make_show(1000, 800);
+  ASSERT_TRUE(show->start());
   Field& f = show->field();
+  f.px[1][4] = e.x1, f.px[2][4] = e.x2, f.py[4] = e.y;
+  f.vx[1][4] = f.vx[2][4] = e.vx, f.vy[4] = e.vy;
   ASSERT_TRUE(show->headless.tick());
   if (e.restarts) {
     EXPECT_EQ(f.px[1][4], 425.0);

@@ -163,9 +163,8 @@ class Child {
   std::optional<int> status_;
 };
 
-// How the headless show runs to be compared with a screen: with a tick inside its scatter at that
-// service of pending events, as a stall of 10 ms makes a saver run one; or started at another
-// size, taking the screen's size at that service.
+// The headless show with a tick inside its scatter at that service of pending events (as a stall
+// of 10 ms makes a saver run one), or started at another size and given the screen's at that one.
 struct Run {
   std::uint64_t scatter_tick = 0;
   int from_width = 0, from_height = 0;
@@ -174,12 +173,10 @@ struct Run {
 // The first tick (0: right after the scatter), up to `max_ticks`, after which the show on the
 // headless platform ends at the screenshot's size equal to it pixel for pixel.
 std::optional<int> matching_tick(const Screenshot& shot, int max_ticks, const Run& run = {});
-// Whether it equals the headless show with one tick run inside the scatter, at any service of
-// pending events where a backend looks at its queue.
+// Whether it equals the headless show with a tick inside the scatter, at any look of a backend.
 bool ticked_in_scatter(const Screenshot& shot, int max_ticks);
-// The tick of the headless show started at the given size that equals it, once it took the
-// screenshot's size right after tick `after` or one of the two after it, or at any look at its
-// queue inside them: a saver may run a tick before it sees the change, or see it in a tick.
+// The tick at which it equals the headless show that took its size after tick `after`, one of
+// the two after it or at a look inside them: a saver may tick before it sees a change, or in one.
 std::optional<int> resized_tick(const Screenshot& shot, int max_ticks, int from_width,
                                 int from_height, int after);
 
@@ -391,14 +388,6 @@ class On : public ::testing::TestWithParam<std::tuple<Kind, Row>> {
         << "no window over the whole screen with particles on it";
     EXPECT_TRUE(saver->running()) << "it ended with status " << saver->wait(0ms).value_or(-1);
     return saver;
-  }
-  // The tick of the headless show the screen equals, once later than `after`. Ticks come at
-  // most every 10 ms; a screenshot taken amid a flush matches none, a later one does.
-  std::optional<int> shown_tick(Child& saver, int after = -1) {
-    std::optional<int> tick;
-    poll_until(
-        [&] { return (tick = matching_tick(d->screenshot(), saver.ticks_at_most())) > after; }, 3s);
-    return tick > after ? tick : std::nullopt;
   }
   std::optional<int> ends(Child& saver) { return saver.wait(d->end_limit); }
 

@@ -1,7 +1,6 @@
 // The show on the headless platform, for comparing a desktop's screen with it: the one place
 // the desktop tests run the core, so that a change of its interface is adapted here alone.
 #include <memory>
-#include <vector>
 
 #include "platform/common/pace.h"
 #include "platform/headless/headless.h"
@@ -48,15 +47,12 @@ std::optional<int> matching_tick(const Screenshot& shot, int max_ticks, const Ru
 
 std::optional<int> resized_tick(const Screenshot& shot, int max_ticks, int from_width,
                                 int from_height, int after) {
-  // The service of pending events that ends tick t: the scatter makes one a particle, and a tick
-  // one a particle and one more.
+  // The services of pending events where it may have changed: those that end a tick (the
+  // scatter makes one a particle, a tick one a particle and one more) and the looks inside.
   const auto end_of = [](int t) { return std::uint64_t(kParticles) * (t + 1) + t; };
-  std::vector<std::uint64_t> changes;
-  for (int t = after; t < after + 3; ++t) changes.push_back(end_of(t));
-  for (auto at = end_of(after) + 1; at < end_of(after + 3); ++at)
-    if (at % Pace::kCalls == 1) changes.push_back(at);
-  for (const std::uint64_t at : changes)
-    if (auto tick = matching_tick(shot, max_ticks, {0, from_width, from_height, at})) return tick;
+  for (auto at = end_of(after); at <= end_of(after + 2); ++at)
+    if (at % Pace::kCalls == 1 || (at - kParticles) % (kParticles + 1) == 0)
+      if (auto tick = matching_tick(shot, max_ticks, {0, from_width, from_height, at})) return tick;
   return std::nullopt;
 }
 
