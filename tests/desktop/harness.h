@@ -140,6 +140,23 @@ class Child {
   void signal(int sig) {
     if (!status_) kill(pid_, sig);
   }
+  // Whether it sleeps in ppoll, as the Linux saver's main loop does once it has sent its output.
+  bool asleep() const {
+    return read_text("/proc/" + std::to_string(pid_) + "/syscall")
+        .starts_with(std::to_string(SYS_ppoll) + " ");
+  }
+  // How many times it went to sleep.
+  long sleeps() const {
+    const std::string status = read_text("/proc/" + std::to_string(pid_) + "/status");
+    const auto at = status.find("\nvoluntary_ctxt_switches:");
+    return at == std::string::npos ? 0 : std::atol(status.c_str() + at + 26);
+  }
+  // Stopped (once the kernel says so) or let go on.
+  void pause(bool stop) {
+    signal(stop ? SIGSTOP : SIGCONT);
+    const std::string stat = "/proc/" + std::to_string(pid_) + "/stat";
+    poll_until([&] { return !stop || read_text(stat).find(") T ") != std::string::npos; }, 1s);
+  }
 
  private:
   pid_t pid_;
@@ -148,9 +165,22 @@ class Child {
   std::optional<int> status_;
 };
 
-// The first tick (0: right after the scatter), up to `max_ticks`, at which the show on the
-// headless platform, at the screenshot's size, equals it pixel for pixel.
-std::optional<int> matching_tick(const Screenshot& shot, int max_ticks);
+// The headless show with a tick inside its scatter at that service of pending events (as a stall
+// of 10 ms makes a saver run one), or started at another size and given the screen's at that one.
+struct Run {
+  std::uint64_t scatter_tick = 0;
+  int from_width = 0, from_height = 0;
+  std::uint64_t resize_at = 0;
+};
+// The first tick (0: right after the scatter), up to `max_ticks`, after which the show on the
+// headless platform ends at the screenshot's size equal to it pixel for pixel.
+std::optional<int> matching_tick(const Screenshot& shot, int max_ticks, const Run& run = {});
+// Whether it equals the headless show with a tick inside the scatter, at any look of a backend.
+bool ticked_in_scatter(const Screenshot& shot, int max_ticks);
+// The tick at which it equals the headless show that took its size after tick `after`, one of
+// the two after it or at a look inside them: a saver may tick before it sees a change, or in one.
+std::optional<int> resized_tick(const Screenshot& shot, int max_ticks, int from_width,
+                                int from_height, int after);
 
 enum class Kind { X11, Wine };
 inline std::ostream& operator<<(std::ostream& o, Kind k) {
@@ -174,7 +204,6 @@ class Desktop {
       : wine(kind == Kind::Wine), start_limit(wine ? 20s : 5s), end_limit(wine ? 5s : 3s) {
     const bool split = monitors != Monitors::One;
     if (split) width = 2304, height = 768;
-    primary = {0, 0, width, height};
     Strings xvfb{"Xvfb", "-screen", "0",
                  std::to_string(width) + "x" + std::to_string(height) + "x24"};
     if (split) xvfb.push_back("-noreset");  // else RandR's monitors go with their last client
@@ -235,7 +264,7 @@ class Desktop {
 
   const bool wine;
   const milliseconds start_limit, end_limit;
-  Area primary, other{0, 0, 0, 0};  // the monitors: the show's, and the one that stays black
+  Area primary{}, other{};  // with two monitors: the show's, and the one that stays black
   bool booted = false;
   int uid = -1;  // the user the Linux saver's next start runs as, when 0 or more
 
@@ -268,11 +297,26 @@ class Desktop {
   Display* display() const { return display_; }
   bool up() const { return display_ && server_->running() && (!nested_ || nested_->running()); }
   void crash() { server_->signal(SIGKILL), server_->wait(5s); }
+  // The window, else the screen, or with two monitors the primary's part of it.
   Screenshot screenshot(Window of = 0) {
-    return read_window(display_, of ? of : DefaultRootWindow(display_));
+    if (of || other.width == 0) return read_window(display_, of ? of : DefaultRootWindow(display_));
+    return screenshot(primary);
+  }
+  Screenshot screenshot(const Area& a) {
+    return read_area(display_, DefaultRootWindow(display_), a.x, a.y, a.width, a.height);
   }
   Window saver_window() {
-    return window_over(display_, primary.x, primary.y, primary.width, primary.height);
+    return other.width == 0
+               ? covering_window(display_)
+               : window_over(display_, primary.x, primary.y, primary.width, primary.height);
+  }
+  // Whether another client may take the keyboard and the pointer (it gives them back at once).
+  bool grabs_free(Window in) {
+    const bool free =
+        XGrabKeyboard(display_, in, 0, GrabModeAsync, GrabModeAsync, 0) == GrabSuccess &&
+        XGrabPointer(display_, in, 0, 0, GrabModeAsync, GrabModeAsync, 0, 0, 0) == GrabSuccess;
+    XUngrabPointer(display_, CurrentTime), XUngrabKeyboard(display_, CurrentTime);
+    return free;
   }
   bool pointer_visible() {
     XFixesCursorImage* image = XFixesGetCursorImage(display_);
@@ -317,14 +361,13 @@ class Desktop {
   // (`seen`: a message retrieved, or the point a mouse message hit), then for the same thread
   // arming its timer for a later tick, which an end on it would have prevented.
   void taking(Child& saver, const std::string& seen, const std::function<void()>& input) {
-    const std::string call = "/proc/" + std::to_string(saver.pid()) + "/syscall";
     const std::size_t mark = wine ? read_text(saver.log()).size() : 0;
     input();
     XSync(display_, False);
     EXPECT_TRUE(poll_until(
         [&] {
           if (!saver.running()) return true;
-          if (!wine) return read_text(call).starts_with(std::to_string(SYS_ppoll) + " ");
+          if (!wine) return saver.asleep();
           const std::string trace = read_text(saver.log());
           const auto at = trace.find(seen, mark), line = trace.rfind('\n', at) + 1;
           const auto next =
@@ -405,15 +448,67 @@ class On : public ::testing::TestWithParam<std::tuple<Kind, Row>> {
     EXPECT_TRUE(saver->running()) << "it ended with status " << saver->wait(0ms).value_or(-1);
     return saver;
   }
-  // The tick of the headless show the screen equals, once later than `after`. Ticks come at
-  // most every 10 ms; a screenshot taken amid a flush matches none, a later one does.
-  std::optional<int> shown_tick(Child& saver, int after = -1) {
-    std::optional<int> tick;
-    poll_until(
-        [&] { return (tick = matching_tick(d->screenshot(), saver.ticks_at_most())) > after; }, 3s);
-    return tick > after ? tick : std::nullopt;
-  }
   std::optional<int> ends(Child& saver) { return saver.wait(d->end_limit); }
+
+  // The saver `start` makes, once the window `of` (0: the screen) equals the headless show. A
+  // start whose scatter ran a tick, as a stall of 10 ms on a loaded machine makes it, shows
+  // another show: for that cause alone it is made again, up to three times.
+  std::unique_ptr<Child> showing(const std::function<std::unique_ptr<Child>()>& start,
+                                 Window of = 0, std::optional<int>* tick = nullptr) {
+    std::unique_ptr<Child> saver;
+    for (int starts = 1;; ++starts) {
+      saver.reset();
+      if (!of) poll_until([&] { return d->saver_window() == 0; }, d->end_limit);
+      saver = start();
+      std::optional<int> shown;
+      Screenshot shot;
+      poll_until(
+          [&] {
+            shot = d->screenshot(of);
+            return (shown = matching_tick(shot, saver->ticks_at_most())).has_value();
+          },
+          3s);
+      if (tick) *tick = shown;
+      if (shown) return saver;
+      if (starts == 3 || !ticked_in_scatter(shot, saver->ticks_at_most())) break;
+    }
+    ADD_FAILURE() << "the screen equals no tick of the headless show, with or without a tick in "
+                     "its scatter";
+    return saver;
+  }
+  // The Linux saver, stopped asleep once it slept `wakes` times more, when `match` finds the tick
+  // of the headless show the window `of` equals. A stop just as it woke may come amid a flush,
+  // which matches none: for that cause alone it is let go on and stopped again.
+  std::optional<int> stopped(Child& saver, Window of, int wakes,
+                             const std::function<std::optional<int>(const Screenshot&)>& match) {
+    std::optional<int> tick;
+    for (int stops = 0; stops < 5 && !tick; ++stops) {
+      const long slept = saver.sleeps();
+      saver.pause(false);
+      poll_until([&] { return saver.sleeps() >= slept + wakes && saver.asleep(); }, 3s);
+      saver.pause(true);
+      poll_until([&] { return (tick = match(d->screenshot(of))).has_value(); }, 1s);
+    }
+    return tick;
+  }
+  // The Linux saver stopped at a tick, `change`d to a new size and let go on: the window `of`
+  // must come to equal the headless show that took the new size then, and went on from there.
+  void follows(Child& saver, Window of, const std::function<void()>& change) {
+    const Screenshot before = d->screenshot(of);
+    const auto at = stopped(saver, of, 1, [&](const Screenshot& shot) {
+      return matching_tick(shot, saver.ticks_at_most());
+    });
+    ASSERT_TRUE(at) << "no stop of the saver showed a tick";
+    change();
+    XSync(d->display(), False);
+    const auto went_on = Clock::now();
+    const auto later = stopped(saver, of, 4, [&](const Screenshot& shot) {
+      const int ticks = *at + 3 + int((Clock::now() - went_on) / 10ms);
+      return resized_tick(shot, ticks, before.width, before.height, *at);
+    });
+    saver.pause(false);
+    EXPECT_TRUE(later) << "the show did not go on at the new size from tick " << *at;
+  }
 
   std::unique_ptr<Desktop> own;
   Desktop* d = nullptr;
