@@ -100,6 +100,7 @@ class X11 final : public Backend {
   void translate(XEvent& event);
   void check_timer(Pace::Clock::time_point now);
   void grab();
+  void keep_on_top(Pace::Clock::time_point now);
   void apply_cursor();
   void resized(int width, int height);
   void flush();
@@ -128,6 +129,7 @@ class X11 final : public Backend {
   bool words_ = false;        // the strip's pixels are 32-bit words in this machine's order
 
   Pace::Clock::time_point next_tick_{};
+  Pace::Clock::time_point raise_at_{};  // the earliest the next raise may come
   int interval_ = 0;
   int cursor_ = 0;
   int grab_tries_ = 0;
@@ -138,6 +140,7 @@ class X11 final : public Backend {
   bool grabbed_ = false;
   bool exposed_ = false;
   bool mapped_ = false;
+  bool covered_ = false;  // something came over one of the saver's windows since the last raise
 };
 
 // The monitors, the primary first: RandR 1.5's (the one marked primary, else the first), else
@@ -417,8 +420,7 @@ void X11::translate(XEvent& event) {
       if (hosted_ && event.xdestroywindow.window == window_) host_gone();
       break;
     case VisibilityNotify:  // something came over one of the saver's windows
-      if (event.xvisibility.state != VisibilityUnobscured)
-        XRaiseWindow(display_, event.xvisibility.window);
+      covered_ = covered_ || event.xvisibility.state != VisibilityUnobscured;
       break;
     case ConfigureNotify:
       if (!hosted_ && event.xconfigure.window == root_) {
@@ -448,6 +450,7 @@ void X11::translate(XEvent& event) {
     check_timer(Pace::Clock::now());
     stage_.run_pending_tick();
     if (retry_grab()) grab();
+    keep_on_top(Pace::Clock::now());
     flush();
     XFlush(display_);
     fds[0].revents = fds[1].revents = 0;
@@ -457,12 +460,23 @@ void X11::translate(XEvent& event) {
     const auto wait = std::max(next_tick_ - Pace::Clock::now(), Pace::Clock::duration::zero());
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    if (retry_grab() && timeout.tv_nsec > 10000000)
-      timeout = {0, 10000000};  // try the grab again soon
-    ppoll(fds, 2, interval_ > 0 || !grabbed_ ? &timeout : nullptr, nullptr);
+    if ((retry_grab() || covered_) && timeout.tv_nsec > 10000000)
+      timeout = {0, 10000000};  // try the grab or the raise again soon
+    ppoll(fds, 2, interval_ > 0 || !grabbed_ || covered_ ? &timeout : nullptr, nullptr);
     if ((fds[0].revents & (POLLHUP | POLLERR)) != 0) _exit(1);
     pace_.looked(Pace::Clock::now());
   }
+}
+
+// Raises the saver's windows again once something covers them, at most five times a second: with
+// a program that keeps on top the same way (another user's saver, a locker) it then takes turns
+// on the screen rather than on the CPU.
+void X11::keep_on_top(Pace::Clock::time_point now) {
+  if (!covered_ || now < raise_at_) return;
+  covered_ = false;
+  raise_at_ = now + std::chrono::milliseconds(200);
+  XRaiseWindow(display_, window_);
+  for (const Window black : blacks_) XRaiseWindow(display_, black);
 }
 
 void X11::resized(int width, int height) {
