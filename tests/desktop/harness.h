@@ -227,16 +227,11 @@ class Desktop {
       const bool right = monitors == Monitors::RightPrimary;
       primary = right ? Area{1280, 0, 1024, 768} : Area{0, 0, 1280, 720};
       other = right ? Area{0, 0, 1280, 720} : Area{1280, 0, 1024, 768};
-      if (monitors != Monitors::Xinerama) {
-        Child(
-            {"xrandr", "--setmonitor", right ? "LEFT" : "*LEFT", "1280/339x720/190+0+0", "screen"},
-            env_)
-            .wait(5s);
-        Child({"xrandr", "--setmonitor", right ? "*RIGHT" : "RIGHT", "1024/271x768/203+1280+0",
-               "none"},
+      if (monitors != Monitors::Xinerama)  // the primary marked with a star
+        Child({"xrandr", "--setmonitor", right ? "LEFT" : "*LEFT", "1280/339x720/190+0+0", "screen",
+               "--setmonitor", right ? "*RIGHT" : "RIGHT", "1024/271x768/203+1280+0", "none"},
               env_)
             .wait(5s);
-      }
       Child({"xsetroot", "-solid", "#204060"}, env_).wait(5s);
     }
     static int made = 0;  // a display's number comes again once its server has gone
@@ -378,8 +373,8 @@ class Desktop {
         << "the saver neither took the input nor ended";
   }
   // Starts an X server with `argv` that prints its display number to -displayfd; returns the number
-  // once it takes connections, or none when it fails. The pipe stays open with the desktop: the
-  // server dies of a write to it once closed.
+  // once it takes connections, or none when it fails. The pipe stays open with the desktop: an
+  // Xvfb whose pipe was closed before its first client came was seen to die.
   std::string serve(std::unique_ptr<Child>& server, Strings argv, const Strings& env) {
     int fds[2];
     if (pipe(fds) != 0) return {};
