@@ -211,6 +211,21 @@ TEST_P(X11Saver, FollowsTheScreenToItsNewSize) {
   EXPECT_EQ(d->screenshot().width, 800);
 }
 
+TEST_P(X11Saver, FollowsTheMonitorsWhenTheyChange) {
+  d = (own = std::make_unique<Desktop>(Kind::X11, 0, 0, true, Monitors::LeftPrimary)).get();
+  ASSERT_TRUE(d->up());
+  auto saver = showing([&] { return shown(); });
+  follows(*saver, 0, [&] {  // the primary made smaller, the other wider
+    d->primary = {0, 0, 1000, 600}, d->other = {1000, 0, 1304, 768};
+    Child({"xrandr", "--delmonitor", "LEFT", "--delmonitor", "RIGHT", "--setmonitor", "*LEFT",
+           "1000/265x600/159+0+0", "screen", "--setmonitor", "RIGHT", "1304/345x768/203+1000+0",
+           "none"},
+          d->environment())
+        .wait(5s);
+  });
+  EXPECT_EQ(d->screenshot(d->other).lit(0, 0, 1304, 768), 0) << "the black window stayed";
+}
+
 // Without a runtime directory the lock is a name made from the user id, in the network
 // namespace: the test takes private ones, with a private socket directory for its server.
 TEST_P(X11Saver, AnotherUsersSaverNeitherBlocksNorIsBlocked) {
