@@ -219,9 +219,9 @@ bool X11::open() {
   invisible_ = XCreatePixmapCursor(display_, empty, empty, &black, &black, 0, 0);
   XFreePixmap(display_, empty);
 
-  // Override-redirect, as X's lockers and saver daemons make theirs: no window manager stacks,
-  // decorates or lists it, so no panel stays over it and no taskbar shows it. Created at the
-  // monitor's place and size, which no one else will set.
+  // The show's window is a black one that also draws, wears the pointer the show asks for and
+  // hears its exposure and size; place() puts it over the primary monitor.
+  delete_window_ = XInternAtom(display_, "WM_DELETE_WINDOW", False);
   window_ = black_window({0, 0, 1, 1});
   XSelectInput(display_, window_,
                KeyPressMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
@@ -237,8 +237,10 @@ bool X11::open() {
   return true;
 }
 
-// A black window over `area`, on top of everything, that shows no pointer and ends the show on
-// the show's input. The server paints its background: it costs the saver nothing.
+// A black window over `area` that shows no pointer and ends the show on the show's input. The
+// server paints its background: it costs the saver nothing. Override-redirect, as X's lockers
+// and saver daemons make theirs: no window manager stacks, decorates or lists it, so no panel
+// stays over it and no taskbar shows it; no one but the saver places it.
 Window X11::black_window(const Area& area) {
   const int screen = DefaultScreen(display_);
   XSetWindowAttributes attributes{};
@@ -251,7 +253,6 @@ Window X11::black_window(const Area& area) {
       display_, root_, area.x, area.y, static_cast<unsigned>(area.width),
       static_cast<unsigned>(area.height), 0, CopyFromParent, InputOutput, CopyFromParent,
       CWBackPixel | CWOverrideRedirect | CWCursor | CWEventMask, &attributes);
-  delete_window_ = XInternAtom(display_, "WM_DELETE_WINDOW", False);
   XSetWMProtocols(display_, made, &delete_window_, 1);
   if (mapped_) XMapRaised(display_, made);
   return made;
