@@ -44,14 +44,13 @@ class Headless final : public Backend {
   int cursor_shows() const { return cursor_shows_; }
   int cursor_hides() const { return cursor_hides_; }
   int window_state() const { return window_state_; }
-  int interval_sets() const { return interval_sets_; }
   std::uint64_t ticks_run() const { return ticks_run_; }
   std::uint64_t calls() const { return stage_.calls(); }
   std::size_t pending() const { return queue_.size() - next_; }
 
   // Backend.
   void window_state(int state) override { window_state_ = state; }
-  void set_interval(int) override { ++interval_sets_; }
+  void set_interval(int) override {}
   bool another_instance() override { return another_instance_; }
   int show_cursor(std::int32_t show) override;
   int service() override;
@@ -72,7 +71,6 @@ class Headless final : public Backend {
   int cursor_shows_ = 0;
   int cursor_hides_ = 0;
   int window_state_ = 0;
-  int interval_sets_ = 0;
   bool another_instance_ = false;
   bool shown_ = false;
   bool ended_ = false;

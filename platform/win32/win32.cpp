@@ -1,6 +1,7 @@
-// The Windows desktop on the Win32 API: the show in a topmost popup over the primary monitor, or
-// as the preview in a child of the window the Screen Saver Settings hand over (/p), or a note
-// that there are no settings (/c). Ticks come from a waitable timer; runs on Windows 8 or later.
+// The Windows desktop on the Win32 API: the show in a topmost popup over the primary monitor and
+// a black one over every other, or as the preview in a child of the window the Screen Saver
+// Settings hand over (/p), or a note that there are no settings (/c). Ticks come from a waitable
+// timer; runs on Windows 8 or later.
 #include <windows.h>
 // These two need windows.h first.
 #include <mmsystem.h>
@@ -67,6 +68,7 @@ class Win32 final : public Backend {
   void fired();
   void pump();
   void follow_host();
+  void place();
   void resized(int width, int height);
   void flush();
   void send_whole(HDC dc);
@@ -76,6 +78,7 @@ class Win32 final : public Backend {
   Pace pace_;
   Flush flush_;
   HWND hwnd_ = nullptr;
+  std::vector<HWND> blacks_;  // one over each monitor but the primary
   HDC dc_ = nullptr;
   struct {
     BITMAPINFOHEADER header;
@@ -119,6 +122,7 @@ bool Win32::open(HINSTANCE instance) {
                             nullptr, instance, this);
   }
   if (!hwnd_) return false;
+  if (!host_) place();
   dc_ = GetDC(hwnd_);
   SelectObject(dc_, GetStockObject(DC_PEN));
   RECT client{};
@@ -136,10 +140,42 @@ bool Win32::open(HINSTANCE instance) {
   return true;
 }
 
+// The show's window over the primary monitor, a black one over each other: at start and each
+// time the monitors change. The black ones share the show's class: its black brush paints them.
+void Win32::place() {
+  std::vector<RECT> others;
+  EnumDisplayMonitors(
+      nullptr, nullptr,
+      [](HMONITOR monitor, HDC, LPRECT, LPARAM found) -> BOOL {
+        MONITORINFO info{};
+        info.cbSize = sizeof info;
+        if (GetMonitorInfoW(monitor, &info) && !(info.dwFlags & MONITORINFOF_PRIMARY))
+          reinterpret_cast<std::vector<RECT>*>(found)->push_back(info.rcMonitor);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&others));
+  // The primary's place is (0, 0) and its size the screen's.
+  SetWindowPos(hwnd_, nullptr, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  for (const HWND black : blacks_) DestroyWindow(black);
+  blacks_.clear();
+  for (const RECT& area : others) {
+    // A tool window: no taskbar button.
+    const HWND black =
+        CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, L"", WS_POPUP, area.left,
+                        area.top, area.right - area.left, area.bottom - area.top, nullptr, nullptr,
+                        GetModuleHandleW(nullptr), this);
+    if (!black) continue;
+    blacks_.push_back(black);
+    if (shown_) ShowWindow(black, SW_SHOWNA);
+  }
+}
+
 void Win32::show() {
   if (host_) {
     ShowWindow(hwnd_, SW_SHOWNA);  // the dialog keeps the focus
   } else {
+    for (const HWND black : blacks_) ShowWindow(black, SW_SHOWNA);
     ShowWindow(hwnd_, state_ == 2 ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
     SetForegroundWindow(hwnd_);
   }
@@ -235,9 +271,14 @@ int Win32::service() {
 }
 
 LRESULT Win32::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (!hwnd_) hwnd_ = hwnd;  // the first made is the show's, and speaks before it is returned
   // The preview's input belongs to the dialog around it; a close request destroys it.
   if (host_ && ((message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
                 (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) || message == WM_CLOSE))
+    return DefWindowProcW(hwnd, message, wparam, lparam);
+  // A black window takes the show's input; its class's brush paints it.
+  if (hwnd != hwnd_ && (message == WM_PAINT || message == WM_ERASEBKGND || message == WM_SIZE ||
+                        message == WM_DESTROY))
     return DefWindowProcW(hwnd, message, wparam, lparam);
   Events& form = stage_.show();
   switch (message) {
@@ -257,10 +298,12 @@ LRESULT Win32::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_XBUTTONUP:
       if (pressed_) form.Click();
       return 0;
-    case WM_MOUSEMOVE:
-      form.MouseMove(static_cast<float>(GET_X_LPARAM(lparam)),
-                     static_cast<float>(GET_Y_LPARAM(lparam)));
+    case WM_MOUSEMOVE: {  // from the window under the pointer, in the show window's coordinates
+      POINT at{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+      MapWindowPoints(hwnd, hwnd_, &at, 1);
+      form.MouseMove(static_cast<float>(at.x), static_cast<float>(at.y));
       return 0;
+    }
     case WM_CLOSE:
     case WM_QUERYENDSESSION:
     case WM_ENDSESSION:
@@ -268,6 +311,9 @@ LRESULT Win32::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_DESTROY:  // only the preview's window is ever destroyed, with its host's
       end();
+    case WM_DISPLAYCHANGE:
+      if (hwnd == hwnd_ && !host_) place();
+      return 0;
     case WM_SIZE:
       resized(LOWORD(lparam), HIWORD(lparam));
       return 0;

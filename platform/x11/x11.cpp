@@ -1,11 +1,12 @@
-// The Linux desktop on Xlib: one window over the primary monitor (RandR), keyboard and pointer
-// grabbed, the X connection and the end signals translated into the show's events, and the
-// surface sent as the pixels touched since the last flush. In a saver host's window it only
-// draws, follows that window's size and ends with it. Needs a TrueColor visual; on any other
-// the saver says so and ends with status 1.
-#include <X11/Xatom.h>
+// The Linux desktop on Xlib: the show's window over the primary monitor (RandR 1.5, else
+// Xinerama) and a black one over every other, all override-redirect and kept on top; keyboard
+// and pointer grabbed, the X connection and the end signals translated into the show's events,
+// and the surface sent as the pixels touched since the last flush. In a saver host's window it
+// only draws, follows that window's size and ends with it. Needs a TrueColor visual; on any
+// other the saver says so and ends with status 1.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xinerama.h>
 #include <X11/extensions/Xrandr.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -37,6 +38,9 @@ namespace {
 
 struct Area {
   int x = 0, y = 0, width = 0, height = 0;
+  bool meets(const Area& o) const {
+    return x < o.x + o.width && o.x < x + width && y < o.y + o.height && o.y < y + height;
+  }
 };
 
 // Whether another saver of this user runs: a lock held for the life of the process, released
@@ -87,13 +91,16 @@ class X11 final : public Backend {
   [[noreturn]] void end() override { _exit(0); }
 
  private:
-  Area monitor() const;
+  std::vector<Area> monitors() const;
+  void place();
+  Window black_window(const Area& area);
   bool use_visual(Visual* visual, int depth);
   bool retry_grab() const { return !hosted_ && !grabbed_ && viewable_ && grab_tries_ < 100; }
   void pump(int mode, bool signals);
   void translate(XEvent& event);
   void check_timer(Pace::Clock::time_point now);
   void grab();
+  void keep_on_top(Pace::Clock::time_point now);
   void apply_cursor();
   void resized(int width, int height);
   void flush();
@@ -106,6 +113,8 @@ class X11 final : public Backend {
   Display* display_;
   Window root_ = 0;
   Window window_ = 0;
+  Area primary_;
+  std::vector<Window> blacks_;  // one over each monitor but the primary
   GC gc_ = nullptr;
   Visual* visual_ = nullptr;
   int depth_ = 0;
@@ -120,6 +129,7 @@ class X11 final : public Backend {
   bool words_ = false;        // the strip's pixels are 32-bit words in this machine's order
 
   Pace::Clock::time_point next_tick_{};
+  Pace::Clock::time_point raise_at_{};  // the earliest the next raise may come
   int interval_ = 0;
   int cursor_ = 0;
   int grab_tries_ = 0;
@@ -129,30 +139,46 @@ class X11 final : public Backend {
   bool viewable_ = false;
   bool grabbed_ = false;
   bool exposed_ = false;
+  bool mapped_ = false;
+  bool covered_ = false;  // something came over one of the saver's windows since the last raise
 };
 
-Area X11::monitor() const {
-  const int screen = DefaultScreen(display_);
-  Area area{0, 0, DisplayWidth(display_, screen), DisplayHeight(display_, screen)};
-  int event_base = 0, error_base = 0;
-  if (!XRRQueryExtension(display_, &event_base, &error_base)) return area;
-  XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display_, root_);
-  if (!resources) return area;
-  if (const RROutput primary = XRRGetOutputPrimary(display_, root_)) {
-    if (XRROutputInfo* output = XRRGetOutputInfo(display_, resources, primary)) {
-      if (output->crtc) {
-        if (XRRCrtcInfo* crtc = XRRGetCrtcInfo(display_, resources, output->crtc)) {
-          if (crtc->width > 0 && crtc->height > 0)
-            area = {crtc->x, crtc->y, static_cast<int>(crtc->width),
-                    static_cast<int>(crtc->height)};
-          XRRFreeCrtcInfo(crtc);
-        }
-      }
-      XRRFreeOutputInfo(output);
+// The monitors, the primary first: RandR 1.5's (the one marked primary, else the first), else
+// Xinerama's heads, else the whole screen. A monitor that overlaps one before it is left out:
+// mirrored outputs show one window, and no two of the saver's windows fight to be on top.
+std::vector<Area> X11::monitors() const {
+  std::vector<Area> found;
+  const auto add = [&](Area area, bool primary) {
+    if (area.width <= 0 || area.height <= 0) return;
+    if (primary)
+      found.insert(found.begin(), area);
+    else
+      found.push_back(area);
+  };
+  int count = 0, major = 0, minor = 0;
+  if (randr_event_ >= 0 && XRRQueryVersion(display_, &major, &minor) &&
+      major * 100 + minor >= 105) {
+    if (XRRMonitorInfo* listed = XRRGetMonitors(display_, root_, True, &count)) {
+      for (int i = 0; i < count; ++i)
+        add({listed[i].x, listed[i].y, listed[i].width, listed[i].height}, listed[i].primary);
+      XRRFreeMonitors(listed);
     }
   }
-  XRRFreeScreenResources(resources);
-  return area;
+  if (found.empty() && XineramaIsActive(display_)) {
+    if (XineramaScreenInfo* heads = XineramaQueryScreens(display_, &count)) {
+      for (int i = 0; i < count; ++i)
+        add({heads[i].x_org, heads[i].y_org, heads[i].width, heads[i].height}, false);
+      XFree(heads);
+    }
+  }
+  const int screen = DefaultScreen(display_);
+  if (found.empty())
+    add({0, 0, DisplayWidth(display_, screen), DisplayHeight(display_, screen)}, true);
+  std::vector<Area> apart;
+  for (const Area& area : found)
+    if (std::none_of(apart.begin(), apart.end(), [&](const Area& a) { return a.meets(area); }))
+      apart.push_back(area);
+  return apart;
 }
 
 bool X11::use_visual(Visual* visual, int depth) {
@@ -178,45 +204,70 @@ bool X11::open() {
     return false;
   }
 
+  // The monitors change with the screen's size (the root's ConfigureNotify, which is also all
+  // that RandR 1.5's monitor requests send) or with a CRTC's mode (RandR's screen change).
   int error_base = 0;
   if (XRRQueryExtension(display_, &randr_event_, &error_base))
     XRRSelectInput(display_, root_, RRScreenChangeNotifyMask);
   else
     randr_event_ = -1;
+  XSelectInput(display_, root_, StructureNotifyMask);
 
-  // Created at the monitor's full size from the start: without a window manager a window that
-  // only asks to be fullscreen keeps the size it was made with.
-  const Area area = monitor();
-  XSetWindowAttributes attributes{};
-  attributes.background_pixel = BlackPixel(display_, screen);
-  attributes.event_mask = KeyPressMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
-                          ExposureMask | StructureNotifyMask;
-  window_ = XCreateWindow(display_, root_, area.x, area.y, static_cast<unsigned>(area.width),
-                          static_cast<unsigned>(area.height), 0, CopyFromParent, InputOutput,
-                          CopyFromParent, CWBackPixel | CWEventMask, &attributes);
-  XStoreName(display_, window_, "pairstream");
-  XClassHint hint{const_cast<char*>("pairstream"), const_cast<char*>("pairstream")};
-  XSetClassHint(display_, window_, &hint);
-  delete_window_ = XInternAtom(display_, "WM_DELETE_WINDOW", False);
-  XSetWMProtocols(display_, window_, &delete_window_, 1);
-  Atom fullscreen = XInternAtom(display_, "_NET_WM_STATE_FULLSCREEN", False);
-  XChangeProperty(display_, window_, XInternAtom(display_, "_NET_WM_STATE", False), XA_ATOM, 32,
-                  PropModeReplace, reinterpret_cast<unsigned char*>(&fullscreen), 1);
-  const long no_decorations[5] = {2, 0, 0, 0, 0};  // flags: decorations; decorations: none
-  const Atom motif = XInternAtom(display_, "_MOTIF_WM_HINTS", False);
-  XChangeProperty(display_, window_, motif, motif, 32, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(no_decorations), 5);
-
-  gc_ = XCreateGC(display_, window_, 0, nullptr);
   const char blank = 0;
-  const Pixmap empty = XCreateBitmapFromData(display_, window_, &blank, 1, 1);
+  const Pixmap empty = XCreateBitmapFromData(display_, root_, &blank, 1, 1);
   XColor black{};
   invisible_ = XCreatePixmapCursor(display_, empty, empty, &black, &black, 0, 0);
   XFreePixmap(display_, empty);
 
-  resized(area.width, area.height);
+  // The show's window is a black one that also draws, wears the pointer the show asks for and
+  // hears its exposure and size; place() puts it over the primary monitor.
+  delete_window_ = XInternAtom(display_, "WM_DELETE_WINDOW", False);
+  window_ = black_window({0, 0, 1, 1});
+  XSelectInput(display_, window_,
+               KeyPressMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                   ExposureMask | StructureNotifyMask | VisibilityChangeMask);
+  XUndefineCursor(display_, window_);
+  XStoreName(display_, window_, "pairstream");
+  XClassHint hint{const_cast<char*>("pairstream"), const_cast<char*>("pairstream")};
+  XSetClassHint(display_, window_, &hint);
+  gc_ = XCreateGC(display_, window_, 0, nullptr);
+  place();
+  resized(primary_.width, primary_.height);
   set_interval(stage_.Timer1.interval());
   return true;
+}
+
+// A black window over `area` that shows no pointer and ends the show on the show's input. The
+// server paints its background: it costs the saver nothing. Override-redirect, as X's lockers
+// and saver daemons make theirs: no window manager stacks, decorates or lists it, so no panel
+// stays over it and no taskbar shows it; no one but the saver places it.
+Window X11::black_window(const Area& area) {
+  const int screen = DefaultScreen(display_);
+  XSetWindowAttributes attributes{};
+  attributes.background_pixel = BlackPixel(display_, screen);
+  attributes.override_redirect = True;
+  attributes.cursor = invisible_;
+  attributes.event_mask =
+      KeyPressMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | VisibilityChangeMask;
+  const Window made = XCreateWindow(
+      display_, root_, area.x, area.y, static_cast<unsigned>(area.width),
+      static_cast<unsigned>(area.height), 0, CopyFromParent, InputOutput, CopyFromParent,
+      CWBackPixel | CWOverrideRedirect | CWCursor | CWEventMask, &attributes);
+  XSetWMProtocols(display_, made, &delete_window_, 1);
+  if (mapped_) XMapRaised(display_, made);
+  return made;
+}
+
+// The show's window over the primary monitor, a black one over each other: at start and each
+// time the monitors change. The show follows its window's new size as any resize.
+void X11::place() {
+  const std::vector<Area> found = monitors();
+  primary_ = found.front();
+  XMoveResizeWindow(display_, window_, primary_.x, primary_.y,
+                    static_cast<unsigned>(primary_.width), static_cast<unsigned>(primary_.height));
+  for (const Window black : blacks_) XDestroyWindow(display_, black);
+  blacks_.clear();
+  for (std::size_t i = 1; i < found.size(); ++i) blacks_.push_back(black_window(found[i]));
 }
 
 // The host keeps its window, its grabs and the input: the saver only listens for the window's
@@ -248,7 +299,9 @@ bool X11::host(Window target) {
 
 void X11::show() {
   if (!hosted_) {
+    mapped_ = true;
     XMapRaised(display_, window_);
+    for (const Window black : blacks_) XMapRaised(display_, black);
   } else {
     // As in a window of its own, what Load drew is sent once it returns, and sending it during
     // the scatter would stall the scatter on the server.
@@ -346,8 +399,9 @@ void X11::translate(XEvent& event) {
       if (pressed_ != 0 && event.xbutton.button == pressed_) form.Click();
       pressed_ = 0;
       break;
-    case MotionNotify:
-      form.MouseMove(static_cast<float>(event.xmotion.x), static_cast<float>(event.xmotion.y));
+    case MotionNotify:  // from any of the saver's windows, in the show window's coordinates
+      form.MouseMove(static_cast<float>(event.xmotion.x_root - primary_.x),
+                     static_cast<float>(event.xmotion.y_root - primary_.y));
       break;
     case ClientMessage:
       if (static_cast<Atom>(event.xclient.data.l[0]) == delete_window_) form.QueryUnload();
@@ -366,19 +420,23 @@ void X11::translate(XEvent& event) {
     case DestroyNotify:
       if (hosted_ && event.xdestroywindow.window == window_) host_gone();
       break;
+    case VisibilityNotify:  // something came over one of the saver's windows
+      covered_ = covered_ || event.xvisibility.state != VisibilityUnobscured;
+      break;
     case ConfigureNotify:
+      if (!hosted_ && event.xconfigure.window == root_) {
+        if (randr_event_ >= 0) XRRUpdateConfiguration(&event);
+        place();
+      }
       if (event.xconfigure.window == window_ &&
           (event.xconfigure.width != stage_.surface().width() ||
            event.xconfigure.height != stage_.surface().height()))
         resized(event.xconfigure.width, event.xconfigure.height);
       break;
     default:
-      // The screen changed size: the window follows the monitor.
       if (randr_event_ >= 0 && event.type == randr_event_ + RRScreenChangeNotify) {
         XRRUpdateConfiguration(&event);
-        const Area area = monitor();
-        XMoveResizeWindow(display_, window_, area.x, area.y, static_cast<unsigned>(area.width),
-                          static_cast<unsigned>(area.height));
+        place();
       }
       break;
   }
@@ -393,6 +451,7 @@ void X11::translate(XEvent& event) {
     check_timer(Pace::Clock::now());
     stage_.run_pending_tick();
     if (retry_grab()) grab();
+    keep_on_top(Pace::Clock::now());
     flush();
     XFlush(display_);
     fds[0].revents = fds[1].revents = 0;
@@ -402,12 +461,23 @@ void X11::translate(XEvent& event) {
     const auto wait = std::max(next_tick_ - Pace::Clock::now(), Pace::Clock::duration::zero());
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    if (retry_grab() && timeout.tv_nsec > 10000000)
-      timeout = {0, 10000000};  // try the grab again soon
-    ppoll(fds, 2, interval_ > 0 || !grabbed_ ? &timeout : nullptr, nullptr);
+    if ((retry_grab() || covered_) && timeout.tv_nsec > 10000000)
+      timeout = {0, 10000000};  // try the grab or the raise again soon
+    ppoll(fds, 2, interval_ > 0 || !grabbed_ || covered_ ? &timeout : nullptr, nullptr);
     if ((fds[0].revents & (POLLHUP | POLLERR)) != 0) _exit(1);
     pace_.looked(Pace::Clock::now());
   }
+}
+
+// Raises the saver's windows again once something covers them, at most five times a second: with
+// a program that keeps on top the same way (another user's saver, a locker) it then takes turns
+// on the screen rather than on the CPU.
+void X11::keep_on_top(Pace::Clock::time_point now) {
+  if (!covered_ || now < raise_at_) return;
+  covered_ = false;
+  raise_at_ = now + std::chrono::milliseconds(200);
+  XRaiseWindow(display_, window_);
+  for (const Window black : blacks_) XRaiseWindow(display_, black);
 }
 
 void X11::resized(int width, int height) {

@@ -83,9 +83,11 @@ inline void start_janitor() {
   if (write(3, &janitor_pid, sizeof janitor_pid) < 0) _exit(1);
   close_range(4, ~0u, 0);  // holds no other pipe open, ctest's output included
   for (char c; read(0, &c, 1) > 0;) continue;
-  const std::string prefix = scratch + "/wine/prefix";
-  if (std::filesystem::exists(prefix))
-    std::ignore = std::system(("WINEPREFIX=" + prefix + " timeout 10 wineserver -k").c_str());
+  for (const char* session : {"/wine/prefix", "/wine-split/prefix"}) {
+    const std::string prefix = scratch + session;
+    if (std::filesystem::exists(prefix))
+      std::ignore = std::system(("WINEPREFIX=" + prefix + " timeout 10 wineserver -k").c_str());
+  }
   std::error_code ignored;
   std::filesystem::remove_all(scratch, ignored);
   kill(0, SIGKILL);
@@ -138,6 +140,23 @@ class Child {
   void signal(int sig) {
     if (!status_) kill(pid_, sig);
   }
+  // Whether it sleeps in ppoll, as the Linux saver's main loop does once it has sent its output.
+  bool asleep() const {
+    return read_text("/proc/" + std::to_string(pid_) + "/syscall")
+        .starts_with(std::to_string(SYS_ppoll) + " ");
+  }
+  // How many times it went to sleep.
+  long sleeps() const {
+    const std::string status = read_text("/proc/" + std::to_string(pid_) + "/status");
+    const auto at = status.find("\nvoluntary_ctxt_switches:");
+    return at == std::string::npos ? 0 : std::atol(status.c_str() + at + 26);
+  }
+  // Stopped (once the kernel says so) or let go on.
+  void pause(bool stop) {
+    signal(stop ? SIGSTOP : SIGCONT);
+    const std::string stat = "/proc/" + std::to_string(pid_) + "/stat";
+    poll_until([&] { return !stop || read_text(stat).find(") T ") != std::string::npos; }, 1s);
+  }
 
  private:
   pid_t pid_;
@@ -146,33 +165,56 @@ class Child {
   std::optional<int> status_;
 };
 
-// The first tick (0: right after the scatter), up to `max_ticks`, at which the show on the
-// headless platform, at the screenshot's size, equals it pixel for pixel.
-std::optional<int> matching_tick(const Screenshot& shot, int max_ticks);
+// The headless show with a tick inside its scatter at that service of pending events (as a stall
+// of 10 ms makes a saver run one), or started at another size and given the screen's at that one.
+struct Run {
+  std::uint64_t scatter_tick = 0;
+  int from_width = 0, from_height = 0;
+  std::uint64_t resize_at = 0;
+};
+// The first tick (0: right after the scatter), up to `max_ticks`, after which the show on the
+// headless platform ends at the screenshot's size equal to it pixel for pixel.
+std::optional<int> matching_tick(const Screenshot& shot, int max_ticks, const Run& run = {});
+// Whether it equals the headless show with a tick inside the scatter, at any look of a backend.
+bool ticked_in_scatter(const Screenshot& shot, int max_ticks);
+// The tick at which it equals the headless show that took its size after tick `after`, one of
+// the two after it or at a look inside them: a saver may tick before it sees a change, or in one.
+std::optional<int> resized_tick(const Screenshot& shot, int max_ticks, int from_width,
+                                int from_height, int after);
 
 enum class Kind { X11, Wine };
 inline std::ostream& operator<<(std::ostream& o, Kind k) {
   return o << (k == Kind::X11 ? "X11" : "Wine");
 }
 
+// A desktop's monitors: one, the whole screen; or two side by side, 1280x720 at the left and
+// 1024x768 at the right of a 2304x768 screen, on a root painted blue so that what no window
+// covers shows. The two are RandR 1.5 monitors of an Xvfb, with the one named primary, or the
+// Xinerama heads of a Xephyr without RandR inside an Xvfb (the left, the first, is primary).
+enum class Monitors { One, LeftPrimary, RightPrimary, Xinerama };
+struct Area {
+  int x, y, width, height;
+};
+
 // An Xvfb of its own with the Linux saver, or (made once a process) with a Wine prefix and
 // pairstream.scr from PAIRSTREAM_SCR.
 class Desktop {
  public:
-  Desktop(Kind kind, int width, int height, bool runtime = true)
+  Desktop(Kind kind, int width, int height, bool runtime = true, Monitors monitors = Monitors::One)
       : wine(kind == Kind::Wine), start_limit(wine ? 20s : 5s), end_limit(wine ? 5s : 3s) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    server_ = std::make_unique<Child>(
-        Strings{"Xvfb", "-displayfd", "1", "-screen", "0",
-                std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp"},
-        Strings{}, "", fds[1]);
-    close(fds[1]);
-    // The number comes in one write once it takes connections; if it fails, the pipe closes.
-    char number[16] = {};
-    pollfd ready{fds[0], POLLIN, 0};
-    if (poll(&ready, 1, 10000) > 0 && read(fds[0], number, sizeof number - 1) > 0) {
-      env_[0] = "DISPLAY=:" + std::to_string(std::atoi(number));
+    const bool split = monitors != Monitors::One;
+    if (split) width = 2304, height = 768;
+    Strings xvfb{"Xvfb", "-screen", "0",
+                 std::to_string(width) + "x" + std::to_string(height) + "x24"};
+    if (split) xvfb.push_back("-noreset");  // else RandR's monitors go with their last client
+    std::string number = serve(server_, xvfb, {});
+    if (monitors == Monitors::Xinerama)
+      number = serve(nested_,
+                     {"Xephyr", "-screen", "1280x720", "-origin", "1280,0", "-screen", "1024x768",
+                      "+xinerama", "-extension", "RANDR", "-noreset"},
+                     {"DISPLAY=:" + number});
+    if (!number.empty()) {
+      env_[0] = "DISPLAY=:" + number;
       // Windows vanish between listing them and asking about them: the call fails, no more.
       // A server killed on purpose leaves a dead connection, which ends no test either.
       XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
@@ -181,7 +223,17 @@ class Desktop {
         XSetIOErrorExitHandler(
             display_, [](Display*, void*) {}, nullptr);
     }
-    close(fds[0]);
+    if (split && up()) {
+      const bool right = monitors == Monitors::RightPrimary;
+      primary = right ? Area{1280, 0, 1024, 768} : Area{0, 0, 1280, 720};
+      other = right ? Area{0, 0, 1280, 720} : Area{1280, 0, 1024, 768};
+      if (monitors != Monitors::Xinerama)  // the primary marked with a star
+        Child({"xrandr", "--setmonitor", right ? "LEFT" : "*LEFT", "1280/339x720/190+0+0", "screen",
+               "--setmonitor", right ? "*RIGHT" : "RIGHT", "1024/271x768/203+1280+0", "none"},
+              env_)
+            .wait(5s);
+      Child({"xsetroot", "-solid", "#204060"}, env_).wait(5s);
+    }
     static int made = 0;  // a display's number comes again once its server has gone
     const std::string dir = scratch + "/" + std::to_string(++made);
     if (!wine) {
@@ -189,7 +241,7 @@ class Desktop {
     } else if (up()) {
       // No Mono, no Gecko, no menu entries: a prefix made in seconds, written only here. Its
       // server starts in the background, no child of this process: the janitor ends it.
-      logs_ = scratch + "/wine";
+      logs_ = scratch + (split ? "/wine-split" : "/wine");
       env_.push_back("WINEPREFIX=" + logs_ + "/prefix");
       env_.push_back("WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d");
       std::filesystem::create_directories(logs_ + "/prefix");
@@ -202,10 +254,12 @@ class Desktop {
   }
   ~Desktop() {
     if (up()) XCloseDisplay(display_);
+    for (const int fd : displayfds_) close(fd);
   }
 
   const bool wine;
   const milliseconds start_limit, end_limit;
+  Area primary{}, other{};  // with two monitors: the show's, and the one that stays black
   bool booted = false;
   int uid = -1;  // the user the Linux saver's next start runs as, when 0 or more
 
@@ -233,14 +287,32 @@ class Desktop {
     return std::make_unique<Child>(argv, env, logs_ + "/" + log + ".log");
   }
   const Strings& environment() const { return env_; }
+  const std::string& logs() const { return logs_; }
 
   Display* display() const { return display_; }
-  bool up() const { return display_ && server_->running(); }
+  bool up() const { return display_ && server_->running() && (!nested_ || nested_->running()); }
   void crash() { server_->signal(SIGKILL), server_->wait(5s); }
+  // The window, else the screen, or with two monitors the primary's part of it.
   Screenshot screenshot(Window of = 0) {
-    return read_window(display_, of ? of : DefaultRootWindow(display_));
+    if (of || other.width == 0) return read_window(display_, of ? of : DefaultRootWindow(display_));
+    return screenshot(primary);
   }
-  Window saver_window() { return covering_window(display_); }
+  Screenshot screenshot(const Area& a) {
+    return read_area(display_, DefaultRootWindow(display_), a.x, a.y, a.width, a.height);
+  }
+  Window saver_window() {
+    return other.width == 0
+               ? covering_window(display_)
+               : window_over(display_, primary.x, primary.y, primary.width, primary.height);
+  }
+  // Whether another client may take the keyboard and the pointer (it gives them back at once).
+  bool grabs_free(Window in) {
+    const bool free =
+        XGrabKeyboard(display_, in, 0, GrabModeAsync, GrabModeAsync, 0) == GrabSuccess &&
+        XGrabPointer(display_, in, 0, 0, GrabModeAsync, GrabModeAsync, 0, 0, 0) == GrabSuccess;
+    XUngrabPointer(display_, CurrentTime), XUngrabKeyboard(display_, CurrentTime);
+    return free;
+  }
   bool pointer_visible() {
     XFixesCursorImage* image = XFixesGetCursorImage(display_);
     bool visible = false;
@@ -284,14 +356,13 @@ class Desktop {
   // (`seen`: a message retrieved, or the point a mouse message hit), then for the same thread
   // arming its timer for a later tick, which an end on it would have prevented.
   void taking(Child& saver, const std::string& seen, const std::function<void()>& input) {
-    const std::string call = "/proc/" + std::to_string(saver.pid()) + "/syscall";
     const std::size_t mark = wine ? read_text(saver.log()).size() : 0;
     input();
     XSync(display_, False);
     EXPECT_TRUE(poll_until(
         [&] {
           if (!saver.running()) return true;
-          if (!wine) return read_text(call).starts_with(std::to_string(SYS_ppoll) + " ");
+          if (!wine) return saver.asleep();
           const std::string trace = read_text(saver.log());
           const auto at = trace.find(seen, mark), line = trace.rfind('\n', at) + 1;
           const auto next =
@@ -301,12 +372,29 @@ class Desktop {
         end_limit))
         << "the saver neither took the input nor ended";
   }
+  // Starts an X server with `argv` that prints its display number to -displayfd; returns the number
+  // once it takes connections, or none when it fails. The pipe stays open with the desktop: an
+  // Xvfb whose pipe was closed before its first client came was seen to die.
+  std::string serve(std::unique_ptr<Child>& server, Strings argv, const Strings& env) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    argv.insert(argv.end(), {"-displayfd", "1", "-nolisten", "tcp"});
+    server = std::make_unique<Child>(argv, env, "", fds[1]);
+    close(fds[1]);
+    // The number comes in one write once it takes connections; if it fails, the pipe closes.
+    char number[16] = {};
+    pollfd ready{fds[0], POLLIN, 0};
+    const bool read_it = poll(&ready, 1, 10000) > 0 && read(fds[0], number, sizeof number - 1) > 0;
+    displayfds_.push_back(fds[0]);
+    return read_it ? std::to_string(std::atoi(number)) : "";
+  }
   void synced(int) { XSync(display_, False); }
   Atom atom(const char* name) { return XInternAtom(display_, name, False); }
   // First on the CPU (where allowed): a stall of 10 ms in the scatter lets a tick run inside
   // it, which the headless show has not.
   static inline const Strings kFirst{"nice", "-n", "-20"};
-  std::unique_ptr<Child> server_, keeper_;
+  std::unique_ptr<Child> server_, nested_, keeper_;
+  std::vector<int> displayfds_;
   Display* display_ = nullptr;
   Strings env_{"DISPLAY=none"};  // never the desktop the tests run on
   std::string logs_;
@@ -314,13 +402,15 @@ class Desktop {
 };
 
 // The process's Wine session, made at its first use; none, and why, when it cannot run here.
-inline Desktop* wine_desktop(std::string& why) {
-  static std::unique_ptr<Desktop> session;
+// Wine reads the monitors once a session: two need a session of their own.
+inline Desktop* wine_desktop(std::string& why, Monitors monitors = Monitors::One) {
+  static std::unique_ptr<Desktop> sessions[2];
+  auto& session = sessions[monitors != Monitors::One];
   const char* scr = std::getenv("PAIRSTREAM_SCR");
   why = "no pairstream.scr (PAIRSTREAM_SCR): build the windows preset first";
   if (!scr || !std::filesystem::exists(scr)) return nullptr;
-  if (!session) session = std::make_unique<Desktop>(Kind::Wine, 1280, 1024);
-  why = "no Xvfb, or no Wine prefix: " + read_text(scratch + "/wine/boot.log");
+  if (!session) session = std::make_unique<Desktop>(Kind::Wine, 1280, 1024, true, monitors);
+  why = "no Xvfb, or no Wine prefix: " + read_text(session->logs() + "/boot.log");
   return session->booted ? session.get() : nullptr;
 }
 
@@ -353,15 +443,67 @@ class On : public ::testing::TestWithParam<std::tuple<Kind, Row>> {
     EXPECT_TRUE(saver->running()) << "it ended with status " << saver->wait(0ms).value_or(-1);
     return saver;
   }
-  // The tick of the headless show the screen equals, once later than `after`. Ticks come at
-  // most every 10 ms; a screenshot taken amid a flush matches none, a later one does.
-  std::optional<int> shown_tick(Child& saver, int after = -1) {
-    std::optional<int> tick;
-    poll_until(
-        [&] { return (tick = matching_tick(d->screenshot(), saver.ticks_at_most())) > after; }, 3s);
-    return tick > after ? tick : std::nullopt;
-  }
   std::optional<int> ends(Child& saver) { return saver.wait(d->end_limit); }
+
+  // The saver `start` makes, once the window `of` (0: the screen) equals the headless show. A
+  // start whose scatter ran a tick, as a stall of 10 ms on a loaded machine makes it, shows
+  // another show: for that cause alone it is made again, up to three times.
+  std::unique_ptr<Child> showing(const std::function<std::unique_ptr<Child>()>& start,
+                                 Window of = 0, std::optional<int>* tick = nullptr) {
+    std::unique_ptr<Child> saver;
+    for (int starts = 1;; ++starts) {
+      saver.reset();
+      if (!of) poll_until([&] { return d->saver_window() == 0; }, d->end_limit);
+      saver = start();
+      std::optional<int> shown;
+      Screenshot shot;
+      poll_until(
+          [&] {
+            shot = d->screenshot(of);
+            return (shown = matching_tick(shot, saver->ticks_at_most())).has_value();
+          },
+          3s);
+      if (tick) *tick = shown;
+      if (shown) return saver;
+      if (starts == 3 || !ticked_in_scatter(shot, saver->ticks_at_most())) break;
+    }
+    ADD_FAILURE() << "the screen equals no tick of the headless show, with or without a tick in "
+                     "its scatter";
+    return saver;
+  }
+  // The Linux saver, stopped asleep once it slept `wakes` times more, when `match` finds the tick
+  // of the headless show the window `of` equals. A stop just as it woke may come amid a flush,
+  // which matches none: for that cause alone it is let go on and stopped again.
+  std::optional<int> stopped(Child& saver, Window of, int wakes,
+                             const std::function<std::optional<int>(const Screenshot&)>& match) {
+    std::optional<int> tick;
+    for (int stops = 0; stops < 5 && !tick; ++stops) {
+      const long slept = saver.sleeps();
+      saver.pause(false);
+      poll_until([&] { return saver.sleeps() >= slept + wakes && saver.asleep(); }, 3s);
+      saver.pause(true);
+      poll_until([&] { return (tick = match(d->screenshot(of))).has_value(); }, 1s);
+    }
+    return tick;
+  }
+  // The Linux saver stopped at a tick, `change`d to a new size and let go on: the window `of`
+  // must come to equal the headless show that took the new size then, and went on from there.
+  void follows(Child& saver, Window of, const std::function<void()>& change) {
+    const Screenshot before = d->screenshot(of);
+    const auto at = stopped(saver, of, 1, [&](const Screenshot& shot) {
+      return matching_tick(shot, saver.ticks_at_most());
+    });
+    ASSERT_TRUE(at) << "no stop of the saver showed a tick";
+    change();
+    XSync(d->display(), False);
+    const auto went_on = Clock::now();
+    const auto later = stopped(saver, of, 4, [&](const Screenshot& shot) {
+      const int ticks = *at + 3 + int((Clock::now() - went_on) / 10ms);
+      return resized_tick(shot, ticks, before.width, before.height, *at);
+    });
+    saver.pause(false);
+    EXPECT_TRUE(later) << "the show did not go on at the new size from tick " << *at;
+  }
 
   std::unique_ptr<Desktop> own;
   Desktop* d = nullptr;

@@ -15,8 +15,14 @@ int Screenshot::lit(int x0, int y0, int x1, int y1) const {
 Screenshot read_window(Display* display, Window window) {
   XWindowAttributes a{};
   if (!XGetWindowAttributes(display, window, &a)) return {};
-  XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(a.width),
-                            static_cast<unsigned>(a.height), AllPlanes, ZPixmap);
+  return read_area(display, window, 0, 0, a.width, a.height);
+}
+
+Screenshot read_area(Display* display, Window window, int x, int y, int width, int height) {
+  XWindowAttributes a{};
+  if (!XGetWindowAttributes(display, window, &a)) return {};
+  XImage* image = XGetImage(display, window, x, y, static_cast<unsigned>(width),
+                            static_cast<unsigned>(height), AllPlanes, ZPixmap);
   if (!image) return {};
   // A channel of a pixel scaled to 8 bits, whatever its mask.
   const auto channel = [](unsigned long pixel, unsigned long mask) -> std::uint32_t {
@@ -24,11 +30,11 @@ Screenshot read_window(Display* display, Window window) {
     for (; !(mask & 1); mask >>= 1) pixel >>= 1;
     return static_cast<std::uint32_t>((pixel & mask) * 255 / mask);
   };
-  Screenshot shot{a.width, a.height, {}};
-  shot.pixels.reserve(static_cast<std::size_t>(a.width) * a.height);
-  for (int y = 0; y < a.height; ++y)
-    for (int x = 0; x < a.width; ++x) {
-      const unsigned long p = XGetPixel(image, x, y);
+  Screenshot shot{width, height, {}};
+  shot.pixels.reserve(static_cast<std::size_t>(width) * height);
+  for (int row = 0; row < height; ++row)
+    for (int column = 0; column < width; ++column) {
+      const unsigned long p = XGetPixel(image, column, row);
       shot.pixels.push_back(channel(p, a.visual->red_mask) << 16 |
                             channel(p, a.visual->green_mask) << 8 |
                             channel(p, a.visual->blue_mask));
@@ -40,13 +46,17 @@ Screenshot read_window(Display* display, Window window) {
 Window covering_window(Display* display) {
   XWindowAttributes screen{};
   XGetWindowAttributes(display, DefaultRootWindow(display), &screen);
+  return window_over(display, 0, 0, screen.width, screen.height);
+}
+
+Window window_over(Display* display, int x, int y, int width, int height) {
   Window parent = 0, *children = nullptr, found = 0;
   unsigned count = 0;
   XQueryTree(display, DefaultRootWindow(display), &parent, &parent, &children, &count);
   for (unsigned i = 0; i < count && !found; ++i) {
     XWindowAttributes a{};
-    if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable && a.x == 0 &&
-        a.y == 0 && a.width == screen.width && a.height == screen.height)
+    if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable && a.x == x &&
+        a.y == y && a.width == width && a.height == height)
       found = children[i];
   }
   if (children) XFree(children);

@@ -18,8 +18,12 @@ struct Screenshot {  // 0xRRGGBB, row by row
 
 // The window's pixels, or none when it cannot be read (it went away).
 Screenshot read_window(Display* display, Window window);
+// The pixels of a part of the window, or none.
+Screenshot read_area(Display* display, Window window, int x, int y, int width, int height);
 
 // The viewable top-level window over the whole screen, or 0.
 Window covering_window(Display* display);
+// The viewable top-level window at exactly this place and size, or 0.
+Window window_over(Display* display, int x, int y, int width, int height);
 
 }  // namespace ps
