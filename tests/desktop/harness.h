@@ -471,18 +471,20 @@ class On : public ::testing::TestWithParam<std::tuple<Kind, Row>> {
                      "its scatter";
     return saver;
   }
-  // The Linux saver, stopped asleep once it slept `wakes` times more, when `match` finds the tick
-  // of the headless show the window `of` equals. A stop just as it woke may come amid a flush,
-  // which matches none: for that cause alone it is let go on and stopped again.
+  // The Linux saver stopped asleep in its main loop, having slept `wakes` times more, and the
+  // tick `match` finds in the window `of` then. A stop that lands as it wakes (it is then not
+  // asleep, and may be amid a flush) is the one cause for letting it go on and stopping it again.
   std::optional<int> stopped(Child& saver, Window of, int wakes,
                              const std::function<std::optional<int>(const Screenshot&)>& match) {
     std::optional<int> tick;
-    for (int stops = 0; stops < 5 && !tick; ++stops) {
+    for (int stops = 0; stops < 5; ++stops) {
       const long slept = saver.sleeps();
       saver.pause(false);
       poll_until([&] { return saver.sleeps() >= slept + wakes && saver.asleep(); }, 3s);
       saver.pause(true);
+      if (!saver.asleep()) continue;
       poll_until([&] { return (tick = match(d->screenshot(of))).has_value(); }, 1s);
+      break;
     }
     return tick;
   }
@@ -497,7 +499,7 @@ class On : public ::testing::TestWithParam<std::tuple<Kind, Row>> {
     change();
     XSync(d->display(), False);
     const auto went_on = Clock::now();
-    const auto later = stopped(saver, of, 4, [&](const Screenshot& shot) {
+    const auto later = stopped(saver, of, 20, [&](const Screenshot& shot) {
       const int ticks = *at + 3 + int((Clock::now() - went_on) / 10ms);
       return resized_tick(shot, ticks, before.width, before.height, *at);
     });

@@ -33,14 +33,11 @@ std::optional<int> matching_tick(const Screenshot& shot, int max_ticks, const Ru
   if (run.resize_at)
     headless->post({Input::Resize, run.resize_at, float(shot.width), float(shot.height)});
   if (!headless->start(*form)) return std::nullopt;
-  // After a change of size only a tick run whole at the new size counts: the cleared screen
-  // alone shows no show.
-  std::optional<int> resized;
+  // After a change of size a tick counts once it drew after the change: the cleared screen alone
+  // shows no show.
   for (int tick = 0; tick <= max_ticks; ++tick) {
     if (tick > 0 && !headless->tick()) break;
-    if ((!run.resize_at || (resized && tick > *resized)) && same(headless->surface(), shot))
-      return tick;
-    if (run.resize_at && !resized && headless->calls() >= run.resize_at) resized = tick;
+    if (headless->calls() > run.resize_at && same(headless->surface(), shot)) return tick;
   }
   return std::nullopt;
 }
