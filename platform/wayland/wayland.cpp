@@ -608,7 +608,8 @@ void Wayland::flush() {
 // Brings a buffer the compositor does not hold up to date with the points logged since it was
 // last committed, and commits it with the boxes touched since the last commit as damage.
 void Wayland::present() {
-  if (!shown_ || frame_ || !show_ || !show_->configured) return;
+  // Never amid a tick: a frame shows the field between ticks, as the compositor shows it whole.
+  if (!shown_ || frame_ || !show_ || !show_->configured || stage_.in_tick()) return;
   if (!damage_whole_ && committed_ == logged_) return;
   const auto free = std::find_if(buffers_.begin(), buffers_.end(), [](const Buffer& b) {
     return b.buffer && !b.busy;
