@@ -15,7 +15,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -105,7 +104,6 @@ class Wayland final : public Backend {
     wl_callback_destroy(frame_);
     frame_ = nullptr;
   }
-  xdg_wm_base* wm_base() const { return wm_base_; }
 
  private:
   static constexpr std::size_t kLog = 1u << 16;  // points a buffer may lag behind
