@@ -300,8 +300,7 @@ TEST_F(Wayland, TheCompositorGoingAwayEndsItWithStatus1) {
 TEST_F(Wayland, AnOutputMadeWhileItRunsTurnsBlackAndTheShowGoesOn) {
   auto saver = shown();
   const auto first = shown_tick(*saver, "HEADLESS-1");
-  c->as({"swaymsg", "create_output"})->wait(5s);
-  c->as({"swaymsg", "output", "HEADLESS-3", "mode", "800x600", "position", "0", "768"})->wait(5s);
+  c->place(3, "800x600 0 768");
   EXPECT_TRUE(poll_until([&] {
     const Screenshot s = c->screenshot("HEADLESS-3");
     return s.width == 800 && s.lit(0, 0, s.width, s.height) == 0;

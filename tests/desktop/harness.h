@@ -380,31 +380,28 @@ class On : public ::testing::TestWithParam<std::tuple<Kind, Row>> {
 // A Wayland compositor of its own, with no X server: sway headless (layer shell) as user 65534,
 // which it insists on, with outputs made and placed by swaymsg, or weston headless (xdg-shell
 // only, no seat) as this user. The saver runs from a copy that user can read, with a Wayland
-// session's environment alone; keys come from wtype, the pointer from wayland_pointer.
+// session's environment alone; keys come from wtype, the pointer from pairstream-pointer.
 class Compositor {
  public:
-  // Outputs as "WxH X Y", the first one sway's own.
+  // Outputs as "WxH X Y", the first one sway's own; place() makes the others.
   Compositor(bool sway, const Strings& outputs) : sway_(sway) {
     static int made = 0;
     dir_ = scratch + "/wayland-" + std::to_string(++made);
-    const auto run = dir_ + "/run", saver = dir_ + "/pairstream";
+    const auto run = dir_ + "/run";
     chmod(scratch.c_str(), 0711), mkdir(dir_.c_str(), 0755), mkdir(run.c_str(), 0700);
-    std::filesystem::copy_file(PAIRSTREAM_SAVER, saver);
+    std::filesystem::copy_file(PAIRSTREAM_SAVER, dir_ + "/pairstream");
+    std::filesystem::copy_file(PAIRSTREAM_WAYLAND_POINTER, dir_ + "/pairstream-pointer");
     if (sway_ && chown(run.c_str(), 65534, 65534) != 0) return;
     user_ = {"env", "-i", "PATH=/usr/bin:/bin", "HOME=" + dir_, "XDG_RUNTIME_DIR=" + run,
              "USER=nobody", "LOGNAME=nobody", "LANG=C.UTF-8"};
     if (sway_) user_.insert(user_.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
     std::ofstream(dir_ + "/sway.conf")
         << "xwayland disable\ndefault_border none\noutput * bg #204060 solid_color\n";
-    Strings argv = user_;
-    if (sway_)
-      argv.insert(argv.end(), {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1",
-                               "WLR_RENDERER=pixman", "sway", "-c", dir_ + "/sway.conf"});
-    else
-      argv.insert(argv.end(), {"weston", "--backend=headless-backend.so", "--use-pixman",
-                               "--width=800", "--height=600", "--no-config", "--idle-time=0",
-                               "--debug"});
-    server_ = std::make_unique<Child>(argv, Strings{}, dir_ + "/compositor.log");
+    server_ = as(sway_ ? Strings{"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1",
+                                 "WLR_RENDERER=pixman", "sway", "-c", dir_ + "/sway.conf"}
+                       : Strings{"weston", "--backend=headless-backend.so", "--use-pixman",
+                                 "--width=800", "--height=600", "--no-config", "--idle-time=0",
+                                 "--debug"}, dir_ + "/compositor.log");
     std::string ipc;
     poll_until([&] {
       for (const auto& entry : std::filesystem::directory_iterator(run)) {
@@ -417,29 +414,30 @@ class Compositor {
     user_.push_back("WAYLAND_DISPLAY=" + socket_);
     if (!sway_) return;
     user_.push_back("SWAYSOCK=" + ipc);
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-      const std::string name = "HEADLESS-" + std::to_string(i + 1);
-      if (i > 0) as({"swaymsg", "create_output"})->wait(5s);
-      std::istringstream place(outputs[i]);
-      std::string size, x, y;
-      place >> size >> x >> y;
-      as({"swaymsg", "output", name, "mode", size, "position", x, y})->wait(5s);
-    }
+    for (std::size_t i = 0; i < outputs.size(); ++i) place(i + 1, outputs[i]);
   }
 
   ~Compositor() { close(to_pointer_), close(from_pointer_); }
 
+  void place(std::size_t number, const std::string& where) {
+    std::istringstream words(where);
+    std::string size, x, y;
+    words >> size >> x >> y;
+    if (number > 1) as({"swaymsg", "create_output"})->wait(5s);
+    as({"swaymsg", "output", "HEADLESS-" + std::to_string(number), "mode", size, "position", x, y})
+        ->wait(5s);
+  }
   bool up() { return !socket_.empty() && server_->running(); }
   void crash() { server_->signal(SIGKILL), server_->wait(5s); }
   std::unique_ptr<Child> as(Strings argv, const std::string& log = {}, int out = -1) {
     argv.insert(argv.begin(), user_.begin(), user_.end());
     return std::make_unique<Child>(argv, Strings{}, log.empty() ? dir_ + "/tools.log" : log, out);
   }
-  std::unique_ptr<Child> start(Strings args = {}) {
-    args.insert(args.begin(), dir_ + "/pairstream");
-    args.insert(args.begin(), user_.begin(), user_.end());
-    args.insert(args.begin(), {"nice", "-n", "-20"});  // first on the CPU, as on X
-    return std::make_unique<Child>(args, Strings{}, dir_ + "/saver.log");
+  std::unique_ptr<Child> start() {  // first on the CPU, as on X
+    Strings argv = user_;
+    argv.insert(argv.begin(), {"nice", "-n", "-20"});
+    argv.push_back(dir_ + "/pairstream");
+    return std::make_unique<Child>(argv, Strings{}, dir_ + "/saver.log");
   }
   // What a program run as the user writes on stdout, once it has ended.
   std::string output_of(const Strings& argv) {
@@ -458,7 +456,7 @@ class Compositor {
   Screenshot screenshot(const std::string& output);
   // A key press and release, once the saver has taken them.
   void key(Child& saver) { settled(saver, [&] { as({"wtype", "-s", "300", "a"})->wait(5s); }); }
-  // A line for the pointer (see wayland_pointer.cpp), handled by the compositor and the saver.
+  // A line for the pointer (see tools/pointer), handled by the compositor and the saver.
   void pointer(Child* saver, const std::string& line);
 
  private:
@@ -483,11 +481,9 @@ inline Screenshot Compositor::screenshot(const std::string& output) {
   if (sway_) {
     const std::string ppm = output_of({"grim", "-t", "ppm", "-o", output, "-"});
     std::istringstream header(ppm);
-    std::string magic;
-    int depth = 0;
-    header >> magic >> shot.width >> shot.height >> depth;
-    const auto at = std::size_t(header.tellg()) + 1;
-    if (magic != "P6" || ppm.size() != at + std::size_t(shot.width) * shot.height * 3) return {};
+    header.ignore(2) >> shot.width >> shot.height;  // P6, then the most a channel holds: 255
+    const auto at = ppm.find("255\n") + 4;
+    if (ppm.size() != at + std::size_t(shot.width) * shot.height * 3) return {};
     rgb.assign(ppm.begin() + long(at), ppm.end());
   } else {  // one file a second, named by the time: each is taken away once read
     const auto names = output_of({"sh", "-c", "cd \"$HOME\" && weston-screenshooter && ls *.png"});
@@ -520,8 +516,7 @@ inline void Compositor::pointer(Child* saver, const std::string& line) {
     int fds[2];
     const std::string fifo = dir_ + "/pointer";
     if (mkfifo(fifo.c_str(), 0666) != 0 || pipe(fds) != 0) return;
-    std::filesystem::copy_file(PAIRSTREAM_WAYLAND_POINTER, dir_ + "/wayland_pointer");
-    pointer_ = as({dir_ + "/wayland_pointer", fifo, "2304", "768"}, dir_ + "/pointer.log", fds[1]);
+    pointer_ = as({dir_ + "/pairstream-pointer", fifo, "2304", "768"}, dir_ + "/pointer.log", fds[1]);
     close(fds[1]);
     from_pointer_ = fds[0];
     ASSERT_TRUE(said("ready")) << read_text(dir_ + "/pointer.log");

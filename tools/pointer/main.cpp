@@ -1,4 +1,5 @@
-// The Wayland tests' pointer: a virtual pointer on the compositor's seat, alive for the whole test,
+// pairstream-pointer, a pointer for the Wayland tests and measurements: a virtual pointer on the
+// compositor's seat, alive for the whole run (a seat that loses its pointer resets its clients'),
 // driven by lines read from the FIFO named first: "to X Y" (pixels of the layout, W x H, given
 // next), "by DX DY", "press B", "release B" (B as X numbers buttons). It answers each line on
 // stdout with "ok" once the compositor has handled it, and "ready" once the pointer exists.
@@ -13,7 +14,7 @@
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
 int main(int argc, char** argv) {
-  if (argc != 4) return std::fputs("usage: wayland_pointer FIFO WIDTH HEIGHT\n", stderr), 2;
+  if (argc != 4) return std::fputs("usage: pairstream-pointer FIFO WIDTH HEIGHT\n", stderr), 2;
   wl_display* display = wl_display_connect(nullptr);
   if (!display) return 1;
   zwlr_virtual_pointer_manager_v1* manager = nullptr;
