@@ -213,8 +213,8 @@ class Wayland : public ::testing::Test {
     ASSERT_TRUE(c->up()) << "no sway";
     c->pointer(nullptr, "to 300 300");
   }
-  std::unique_ptr<Child> shown() {
-    auto saver = c->start();
+  std::unique_ptr<Child> shown(const Strings& env = {}) {
+    auto saver = c->start({}, env);
     EXPECT_TRUE(poll_until([&] {
       const Screenshot s = c->screenshot("HEADLESS-1");
       return !saver->running() || (s.lit(0, 0, s.width, s.height) > 200 &&
@@ -306,6 +306,21 @@ TEST_F(Wayland, AnOutputMadeWhileItRunsTurnsBlackAndTheShowGoesOn) {
     return s.width == 800 && s.lit(0, 0, s.width, s.height) == 0;
   }, 5s)) << "the new output is not black";
   EXPECT_TRUE(first && shown_tick(*saver, "HEADLESS-1", *first)) << "the show stood still";
+}
+
+// Where both an X display and a compositor are named, the show goes to the compositor, and a
+// host's window, always an X window, gets the show in it.
+TEST_F(Wayland, PicksTheCompositorUnlessAHostsWindowIsNamed) {
+  Desktop x(Kind::X11, 640, 480);
+  ASSERT_TRUE(x.up());
+  auto saver = shown({x.environment()[0]});
+  EXPECT_EQ(x.saver_window(), Window(0)) << "it made a window on X too";
+  c->key(*saver);
+  EXPECT_EQ(saver->wait(3s), 0);
+  auto hosted = c->start({"-root"}, {x.environment()[0]});
+  EXPECT_TRUE(poll_until([&] { return x.screenshot().lit(0, 0, 640, 480) > 200; }, 5s))
+      << "nothing drawn on X's root window";
+  EXPECT_TRUE(hosted->running());
 }
 
 TEST(WaylandFallback, FillsWestonsOutputWithTheShow) {

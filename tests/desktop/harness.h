@@ -433,10 +433,13 @@ class Compositor {
     argv.insert(argv.begin(), user_.begin(), user_.end());
     return std::make_unique<Child>(argv, Strings{}, log.empty() ? dir_ + "/tools.log" : log, out);
   }
-  std::unique_ptr<Child> start() {  // first on the CPU, as on X
-    Strings argv = user_;
+  // The saver with `args`, and `env` besides the session's (DISPLAY=...).
+  std::unique_ptr<Child> start(const Strings& args = {}, const Strings& env = {}) {
+    Strings argv = user_;  // first on the CPU, as on X
     argv.insert(argv.begin(), {"nice", "-n", "-20"});
+    argv.insert(argv.end(), env.begin(), env.end());
     argv.push_back(dir_ + "/pairstream");
+    argv.insert(argv.end(), args.begin(), args.end());
     return std::make_unique<Child>(argv, Strings{}, dir_ + "/saver.log");
   }
   // What a program run as the user writes on stdout, once it has ended.
