@@ -2,6 +2,7 @@
 // signals read as events, and the tick's countdown. POSIX and Linux calls only, no display system.
 #pragma once
 
+#include <algorithm>
 #include <optional>
 
 #include "platform/common/pace.h"

@@ -347,9 +347,10 @@ void Wayland::drop_surface(Output& output) {
   output.surface = nullptr, output.layer = nullptr, output.xdg = nullptr;
   output.toplevel = nullptr, output.viewport = nullptr;
   output.configured = false;
-  if (show_ == &output) {
+  if (show_ == &output) {  // the frame may never come now, nor the buffers' release
     show_ = nullptr;
-    if (frame_) wl_callback_destroy(frame_), frame_ = nullptr;  // may never come now
+    if (frame_) wl_callback_destroy(frame_), frame_ = nullptr;
+    for (Buffer& buffer : buffers_) drop_buffer(buffer);
   }
 }
 
