@@ -308,6 +308,19 @@ TEST_F(Wayland, AnOutputMadeWhileItRunsTurnsBlackAndTheShowGoesOn) {
   EXPECT_TRUE(first && shown_tick(*saver, "HEADLESS-1", *first)) << "the show stood still";
 }
 
+TEST_F(Wayland, FollowsItsOutputToANewSize) {
+  auto saver = shown();
+  c->place(1, "800x600 0 0");
+  // Particles all over it, and pairs restarting at its centre, far more than at the old one.
+  EXPECT_TRUE(poll_until([&] {
+    const Screenshot s = c->screenshot("HEADLESS-1");
+    return s.width == 800 && s.lit(0, 0, 400, 300) > 50 && s.lit(400, 0, 800, 300) > 50 &&
+           s.lit(0, 300, 400, 600) > 50 && s.lit(400, 300, 800, 600) > 50 &&
+           s.lit(350, 250, 450, 350) > 2 * s.lit(590, 310, 690, 410) &&
+           std::ranges::count(s.pixels, kBackground) == 0;
+  }, 5s)) << "the show did not follow its output to 800x600";
+}
+
 // Where both an X display and a compositor are named, the show goes to the compositor, and a
 // host's window, always an X window, gets the show in it.
 TEST_F(Wayland, PicksTheCompositorUnlessAHostsWindowIsNamed) {
