@@ -308,6 +308,12 @@ TEST_F(Wayland, AnOutputMadeWhileItRunsTurnsBlackAndTheShowGoesOn) {
   EXPECT_TRUE(first && shown_tick(*saver, "HEADLESS-1", *first)) << "the show stood still";
 }
 
+TEST_F(Wayland, PlaysInDevicePixelsOnAScaledOutput) {
+  c->as({"swaymsg", "output", "HEADLESS-1", "scale", "2"})->wait(5s);
+  auto saver = shown();
+  EXPECT_TRUE(shown_tick(*saver, "HEADLESS-1")) << "not the headless show at 1280x720";
+}
+
 TEST_F(Wayland, FollowsItsOutputToANewSize) {
   auto saver = shown();
   c->place(1, "800x600 0 0");
