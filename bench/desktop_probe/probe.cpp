@@ -6,6 +6,8 @@
 //     with nothing watching, then ticks per second (bursts of drawing seen through XDamage) over
 //     SECONDS / 2, and the peak RSS of the first PID
 //   pairstream_desktop_probe exit PID               milliseconds from a key press to PID's end
+//   pairstream_desktop_probe tick PPM FROM TO        the tick of the headless show, from FROM
+//     to TO, that a screenshot (binary PPM) equals, for the ticks per second on Wayland
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xdamage.h>
@@ -23,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/headless/headless.h"
+#include "shell/form1.h"
 #include "tools/screen/screen.h"
 
 namespace {
@@ -82,10 +86,40 @@ double ticks_per_second(Display* display, Window window, double seconds) {
   return double(bursts) / Seconds(Clock::now() - start).count();
 }
 
+// The first tick in [from, to] at which the headless show equals the picture, or -1.
+int matching_tick(const std::string& ppm, int from, int to) {
+  std::istringstream header(ppm);
+  std::string magic;
+  int width = 0, height = 0, depth = 0;
+  header >> magic >> width >> height >> depth;
+  const auto* rgb = reinterpret_cast<const unsigned char*>(ppm.data()) + std::size_t(header.tellg()) + 1;
+  if (magic != "P6" || width <= 0 || height <= 0) return -1;
+  ps::Headless headless(width, height);
+  ps::Form1 form(headless.platform());
+  headless.start(form);
+  for (int tick = 0; tick <= to; ++tick) {
+    if (tick > 0 && !headless.tick()) break;
+    const unsigned char* pixel = rgb;
+    bool same = tick >= from;
+    for (int y = 0; same && y < height; ++y)
+      for (const ps::Surface::Ink ink : headless.surface().row(y)) {
+        const ps::Rgb colour = headless.surface().colour(ink);
+        same = same && colour == ps::Rgb(pixel[0] << 16 | pixel[1] << 8 | pixel[2]);
+        pixel += 3;
+      }
+    if (same) return tick;
+  }
+  return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 2 ? argv[1] : "";
+  if (mode == "tick" && argc == 5) {
+    std::printf("tick %d\n", matching_tick(read_text(argv[2]), std::atoi(argv[3]), std::atoi(argv[4])));
+    return 0;
+  }
   Display* display = XOpenDisplay(nullptr);
   if (!display || (mode != "steady" && mode != "exit") || (mode == "steady" && argc < 4)) {
     std::fprintf(stderr, "usage: %s steady SECONDS PID... | exit PID (with DISPLAY set)\n",

@@ -10,11 +10,6 @@
 #include <X11/extensions/Xrandr.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/signalfd.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,12 +21,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "platform/common/flush.h"
 #include "platform/common/pace.h"
 #include "platform/desktop.h"
+#include "platform/linux/linux.h"
 
 namespace ps {
 namespace {
@@ -42,25 +37,6 @@ struct Area {
     return x < o.x + o.width && o.x < x + width && y < o.y + o.height && o.y < y + height;
   }
 };
-
-// Whether another saver of this user runs: a lock held for the life of the process, released
-// by the kernel however it ends. In the user's runtime directory when there is one, else an
-// abstract socket named after the user.
-bool lock_held_by_another() {
-  if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir && *dir) {
-    const std::string path = std::string(dir) + "/pairstream.lock";
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd >= 0) return flock(fd, LOCK_EX | LOCK_NB) != 0;
-  }
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const int length = std::snprintf(address.sun_path + 1, sizeof address.sun_path - 1,
-                                   "pairstream-uid-%u", static_cast<unsigned>(getuid()));
-  return bind(fd, reinterpret_cast<sockaddr*>(&address),
-              static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length)) != 0;
-}
 
 // A host's window that goes away takes the show with it. Xlib reports a drawing request on a
 // destroyed window as an error naming it, which may come before its DestroyNotify.
@@ -128,9 +104,8 @@ class X11 final : public Backend {
   unsigned long opaque_ = 0;  // the alpha bits of a 32-bit visual, all set
   bool words_ = false;        // the strip's pixels are 32-bit words in this machine's order
 
-  Pace::Clock::time_point next_tick_{};
+  Countdown ticks_;
   Pace::Clock::time_point raise_at_{};  // the earliest the next raise may come
-  int interval_ = 0;
   int cursor_ = 0;
   int grab_tries_ = 0;
   unsigned pressed_ = 0;  // the button pressed and not yet released, 0 if none
@@ -313,20 +288,10 @@ void X11::show() {
   XFlush(display_);
 }
 
-void X11::set_interval(int ms) {
-  // The tick sets its own period again first thing; its countdown restarted when it fell due,
-  // and restarting it again here would add the delivery delay to every period.
-  if (ms == interval_ && stage_.in_tick()) return;
-  interval_ = ms;
-  next_tick_ = Pace::Clock::now() + std::chrono::milliseconds(ms);
-}
+void X11::set_interval(int ms) { ticks_.arm(ms, stage_.in_tick()); }
 
 void X11::check_timer(Pace::Clock::time_point now) {
-  if (interval_ <= 0 || now < next_tick_) return;
-  const auto period = std::chrono::milliseconds(interval_);
-  next_tick_ += period;
-  if (next_tick_ <= now) next_tick_ = now + period;  // fell far behind: no burst to catch up
-  stage_.tick_due();
+  if (ticks_.due(now)) stage_.tick_due();
 }
 
 int X11::show_cursor(std::int32_t show) {
@@ -373,9 +338,7 @@ int X11::service() {
 
 // Takes the end signals when `signals`, and the X events queued by `mode`'s rule.
 void X11::pump(int mode, bool signals) {
-  signalfd_siginfo info;
-  while (signals && read(signals_, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
-    stage_.show().QueryUnload();
+  if (signals && end_signalled(signals_)) stage_.show().QueryUnload();
   for (int queued = XEventsQueued(display_, mode); queued > 0;
        queued = XEventsQueued(display_, QueuedAlready)) {
     XEvent event;
@@ -458,12 +421,12 @@ void X11::translate(XEvent& event) {
     if (XEventsQueued(display_, QueuedAlready) > 0) continue;
 
     // Sleep until the next tick, input or a signal.
-    const auto wait = std::max(next_tick_ - Pace::Clock::now(), Pace::Clock::duration::zero());
+    const auto wait = ticks_.left(Pace::Clock::now());
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     if ((retry_grab() || covered_) && timeout.tv_nsec > 10000000)
       timeout = {0, 10000000};  // try the grab or the raise again soon
-    ppoll(fds, 2, interval_ > 0 || !grabbed_ || covered_ ? &timeout : nullptr, nullptr);
+    ppoll(fds, 2, ticks_.armed() || !grabbed_ || covered_ ? &timeout : nullptr, nullptr);
     if ((fds[0].revents & (POLLHUP | POLLERR)) != 0) _exit(1);
     pace_.looked(Pace::Clock::now());
   }
@@ -559,31 +522,10 @@ int on_error(Display*, XErrorEvent* error) {
 }
 int lost_server(Display*) { _exit(1); }  // the display is gone: end at once
 
-// The ends by signal arrive as events, read in the main loop like any other input. They are
-// blocked before main, so that one sent while the saver starts is never lost nor fatal.
-sigset_t end_signals() {
-  sigset_t ends;
-  sigemptyset(&ends);
-  sigaddset(&ends, SIGTERM);
-  sigaddset(&ends, SIGINT);
-  sigaddset(&ends, SIGHUP);
-  return ends;
-}
-
-[[gnu::constructor]] void block_end_signals() {
-  const sigset_t ends = end_signals();
-  sigprocmask(SIG_BLOCK, &ends, nullptr);
-}
-
 }  // namespace
 
-Mode read_mode(int argc, char** argv) {
-  return x11_mode(argc, argv, std::getenv("XSCREENSAVER_WINDOW"));
-}
-
-int run_desktop(const Mode& mode, const MakeShow& make_show) {
-  const sigset_t ends = end_signals();
-  const int signals = signalfd(-1, &ends, SFD_NONBLOCK | SFD_CLOEXEC);
+int run_x11(const Mode& mode, const MakeShow& make_show) {
+  const int signals = end_signals();
 
   Display* display = XOpenDisplay(nullptr);
   if (!display) {

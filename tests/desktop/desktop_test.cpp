@@ -311,6 +311,156 @@ TEST_P(UnderAWindowManager, ItCoversThePanelStaysOnTopAndIsListedInNoTaskbar) {
 
 ON(X11, X11, UnderAWindowManager, ::testing::ValuesIn(kManagers), std::get<1>(info.param).name);
 
+// The Linux saver on Wayland with no X server: sway's outputs 1280x720 at 0,0 and 1024x768 right
+// of it, the show on the first and black on the second; weston without the layer shell.
+class Wayland : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "sway runs as user 65534: that needs root";
+    c = std::make_unique<Compositor>(true, Strings{"1280x720 0 0", "1024x768 1280 0"});
+    ASSERT_TRUE(c->up()) << "no sway";
+    c->pointer(nullptr, "to 300 300");
+  }
+  std::unique_ptr<Child> shown(const Strings& env = {}) {
+    auto saver = c->start({}, env);
+    EXPECT_TRUE(poll_until([&] {
+      const Screenshot s = c->screenshot("HEADLESS-1");
+      return !saver->running() || (s.lit(0, 0, s.width, s.height) > 200 &&
+                                   std::ranges::count(s.pixels, kBackground) == 0);
+    }, 5s)) << "no particles over the whole first output";
+    EXPECT_TRUE(saver->running()) << "it ended with status " << saver->wait(0ms).value_or(-1);
+    return saver;
+  }
+  std::optional<int> shown_tick(Child& saver, const std::string& output, int after = -1) {
+    std::optional<int> tick;
+    poll_until([&] {
+      return (tick = matching_tick(c->screenshot(output), saver.ticks_at_most())) > after;
+    }, 3s);
+    return tick > after ? tick : std::nullopt;
+  }
+  static constexpr std::uint32_t kBackground = 0x204060;  // sway's, where nothing covers it
+  std::unique_ptr<Compositor> c;
+};
+
+TEST_F(Wayland, ShowsTheHeadlessShowOnTheFirstOutputAndBlackOnTheOther) {
+  std::unique_ptr<Child> saver;
+  std::optional<int> first;
+  for (int start = 0; start < 3 && !first; ++start) {
+    saver.reset();
+    first = shown_tick(*(saver = shown()), "HEADLESS-1");
+  }
+  ASSERT_TRUE(first) << "the first output equals no tick of the headless show";
+  const Screenshot other = c->screenshot("HEADLESS-2");
+  EXPECT_EQ(other.width, 1024);
+  EXPECT_EQ(other.lit(0, 0, other.width, other.height), 0) << "the second output is not black";
+  // Half a second on, as each buffer is brought up to date from the points logged.
+  EXPECT_TRUE(shown_tick(*saver, "HEADLESS-1", *first + 50)) << "the show stood at " << *first;
+}
+
+TEST_F(Wayland, AKeyEndsItWithStatus0AndUncoversEveryOutput) {
+  auto saver = shown();
+  c->key(*saver);
+  EXPECT_EQ(saver->wait(3s), 0);
+  EXPECT_TRUE(poll_until([&] {
+    return std::ranges::count(c->screenshot("HEADLESS-2").pixels, kBackground) == 1024 * 768;
+  }, 3s)) << "a surface outlived the saver";
+}
+
+TEST_F(Wayland, TenPixelStepsAcrossBothOutputsGoOnAndAFortyPixelJumpEnds) {
+  c->pointer(nullptr, "to 1200 300");
+  auto saver = shown();
+  for (int step = 0; step < 20 && saver->running(); ++step) c->pointer(saver.get(), "by 10 0");
+  EXPECT_TRUE(saver->running()) << "steps of 10 px ended it";
+  c->pointer(saver.get(), "by 40 0");
+  EXPECT_EQ(saver->wait(3s), 0);
+}
+
+TEST_F(Wayland, AClickEndsItOnTheReleaseNotThePress) {
+  auto saver = shown();
+  c->pointer(saver.get(), "press 1");
+  EXPECT_TRUE(saver->running()) << "a press alone ended it";
+  c->pointer(saver.get(), "release 1");
+  EXPECT_EQ(saver->wait(3s), 0);
+}
+
+TEST_F(Wayland, ASecondStartEndsAtOnceAndTheFirstGoesOn) {
+  auto first = shown();
+  EXPECT_EQ(c->start()->wait(3s), 0);
+  EXPECT_TRUE(first->running());
+  c->key(*first);
+  EXPECT_EQ(first->wait(3s), 0);
+}
+
+TEST_F(Wayland, EndSignalsEndItWithStatus0) {
+  for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    auto saver = shown();
+    saver->signal(sig);
+    EXPECT_EQ(saver->wait(3s), 0) << strsignal(sig);
+  }
+}
+
+TEST_F(Wayland, TheCompositorGoingAwayEndsItWithStatus1) {
+  auto saver = shown();
+  c->crash();
+  EXPECT_EQ(saver->wait(3s), 1);
+}
+
+TEST_F(Wayland, AnOutputMadeWhileItRunsTurnsBlackAndTheShowGoesOn) {
+  auto saver = shown();
+  const auto first = shown_tick(*saver, "HEADLESS-1");
+  c->place(3, "800x600 0 768");
+  EXPECT_TRUE(poll_until([&] {
+    const Screenshot s = c->screenshot("HEADLESS-3");
+    return s.width == 800 && s.lit(0, 0, s.width, s.height) == 0;
+  }, 5s)) << "the new output is not black";
+  EXPECT_TRUE(first && shown_tick(*saver, "HEADLESS-1", *first)) << "the show stood still";
+}
+
+TEST_F(Wayland, PlaysInDevicePixelsOnAScaledOutput) {
+  c->as({"swaymsg", "output", "HEADLESS-1", "scale", "2"})->wait(5s);
+  auto saver = shown();
+  EXPECT_TRUE(shown_tick(*saver, "HEADLESS-1")) << "not the headless show at 1280x720";
+}
+
+TEST_F(Wayland, FollowsItsOutputToANewSize) {
+  auto saver = shown();
+  c->place(1, "800x600 0 0");
+  // Particles all over it, and pairs restarting at its centre, far more than at the old one.
+  EXPECT_TRUE(poll_until([&] {
+    const Screenshot s = c->screenshot("HEADLESS-1");
+    return s.width == 800 && s.lit(0, 0, 400, 300) > 50 && s.lit(400, 0, 800, 300) > 50 &&
+           s.lit(0, 300, 400, 600) > 50 && s.lit(400, 300, 800, 600) > 50 &&
+           s.lit(350, 250, 450, 350) > 2 * s.lit(590, 310, 690, 410) &&
+           std::ranges::count(s.pixels, kBackground) == 0;
+  }, 5s)) << "the show did not follow its output to 800x600";
+}
+
+// Where both an X display and a compositor are named, the show goes to the compositor, and a
+// host's window, always an X window, gets the show in it.
+TEST_F(Wayland, PicksTheCompositorUnlessAHostsWindowIsNamed) {
+  Desktop x(Kind::X11, 640, 480);
+  ASSERT_TRUE(x.up());
+  auto saver = shown({x.environment()[0]});
+  EXPECT_EQ(x.saver_window(), Window(0)) << "it made a window on X too";
+  c->key(*saver);
+  EXPECT_EQ(saver->wait(3s), 0);
+  auto hosted = c->start({"-root"}, {x.environment()[0]});
+  EXPECT_TRUE(poll_until([&] { return x.screenshot().lit(0, 0, 640, 480) > 200; }, 5s))
+      << "nothing drawn on X's root window";
+  EXPECT_TRUE(hosted->running());
+}
+
+TEST(WaylandFallback, FillsWestonsOutputWithTheShow) {
+  Compositor weston(false, {});
+  ASSERT_TRUE(weston.up()) << "no weston";
+  auto saver = weston.start();
+  // Its shell fades a fullscreen surface in for about a second.
+  EXPECT_TRUE(poll_until([&] {
+    return matching_tick(weston.screenshot(""), saver->ticks_at_most()).has_value();
+  }, 10s)) << "weston's output never equals the headless show";
+  EXPECT_TRUE(saver->running());
+}
+
 }  // namespace
 }  // namespace ps::desktop
 

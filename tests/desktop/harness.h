@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -31,6 +32,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xfixes.h>
+#include <png.h>
 
 #include "tools/screen/screen.h"
 
@@ -396,7 +398,7 @@ class Desktop {
   std::unique_ptr<Child> server_, nested_, keeper_;
   std::vector<int> displayfds_;
   Display* display_ = nullptr;
-  Strings env_{"DISPLAY=none"};  // never the desktop the tests run on
+  Strings env_{"DISPLAY=none", "WAYLAND_DISPLAY="};  // never the desktop the tests run on
   std::string logs_;
   int launches_ = 0;
 };
@@ -518,5 +520,162 @@ class On : public ::testing::TestWithParam<std::tuple<Kind, Row>> {
 #define ON_BOTH(suite, rows, name) \
   ON(X11, X11, suite, rows, name); \
   ON(Wine, Wine, suite, rows, name)
+
+// A Wayland compositor of its own, with no X server: sway headless (layer shell) as user 65534,
+// which it insists on, with outputs made and placed by swaymsg, or weston headless (xdg-shell
+// only, no seat) as this user. The saver runs from a copy that user can read, with a Wayland
+// session's environment alone; keys come from wtype, the pointer from pairstream-pointer.
+class Compositor {
+ public:
+  // Outputs as "WxH X Y", the first one sway's own; place() makes the others.
+  Compositor(bool sway, const Strings& outputs) : sway_(sway) {
+    static int made = 0;
+    dir_ = scratch + "/wayland-" + std::to_string(++made);
+    const auto run = dir_ + "/run";
+    chmod(scratch.c_str(), 0711), mkdir(dir_.c_str(), 0755), mkdir(run.c_str(), 0700);
+    std::filesystem::copy_file(PAIRSTREAM_SAVER, dir_ + "/pairstream");
+    std::filesystem::copy_file(PAIRSTREAM_WAYLAND_POINTER, dir_ + "/pairstream-pointer");
+    if (sway_ && chown(run.c_str(), 65534, 65534) != 0) return;
+    user_ = {"env", "-i", "PATH=/usr/bin:/bin", "HOME=" + dir_, "XDG_RUNTIME_DIR=" + run,
+             "USER=nobody", "LOGNAME=nobody", "LANG=C.UTF-8"};
+    if (sway_) user_.insert(user_.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    std::ofstream(dir_ + "/sway.conf")
+        << "xwayland disable\ndefault_border none\noutput * bg #204060 solid_color\n";
+    server_ = as(sway_ ? Strings{"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1",
+                                 "WLR_RENDERER=pixman", "sway", "-c", dir_ + "/sway.conf"}
+                       : Strings{"weston", "--backend=headless-backend.so", "--use-pixman",
+                                 "--width=800", "--height=600", "--no-config", "--idle-time=0",
+                                 "--debug"}, dir_ + "/compositor.log");
+    std::string ipc;
+    poll_until([&] {
+      for (const auto& entry : std::filesystem::directory_iterator(run)) {
+        const auto name = entry.path().filename().string();
+        if (name.starts_with("wayland-") && !name.ends_with(".lock")) socket_ = name;
+        if (name.starts_with("sway-ipc")) ipc = entry.path();
+      }
+      return !socket_.empty() && (!sway_ || !ipc.empty());
+    }, 10s);
+    user_.push_back("WAYLAND_DISPLAY=" + socket_);
+    if (!sway_) return;
+    user_.push_back("SWAYSOCK=" + ipc);
+    for (std::size_t i = 0; i < outputs.size(); ++i) place(i + 1, outputs[i]);
+  }
+
+  ~Compositor() { close(to_pointer_), close(from_pointer_); }
+
+  void place(std::size_t number, const std::string& where) {
+    std::istringstream words(where);
+    std::string size, x, y;
+    words >> size >> x >> y;
+    if (number > 1) as({"swaymsg", "create_output"})->wait(5s);
+    as({"swaymsg", "output", "HEADLESS-" + std::to_string(number), "mode", size, "position", x, y})
+        ->wait(5s);
+  }
+  bool up() { return !socket_.empty() && server_->running(); }
+  void crash() { server_->signal(SIGKILL), server_->wait(5s); }
+  std::unique_ptr<Child> as(Strings argv, const std::string& log = {}, int out = -1) {
+    argv.insert(argv.begin(), user_.begin(), user_.end());
+    return std::make_unique<Child>(argv, Strings{}, log.empty() ? dir_ + "/tools.log" : log, out);
+  }
+  // The saver with `args`, and `env` besides the session's (DISPLAY=...).
+  std::unique_ptr<Child> start(const Strings& args = {}, const Strings& env = {}) {
+    Strings argv = user_;  // first on the CPU, as on X
+    argv.insert(argv.begin(), {"nice", "-n", "-20"});
+    argv.insert(argv.end(), env.begin(), env.end());
+    argv.push_back(dir_ + "/pairstream");
+    argv.insert(argv.end(), args.begin(), args.end());
+    return std::make_unique<Child>(argv, Strings{}, dir_ + "/saver.log");
+  }
+  // What a program run as the user writes on stdout, once it has ended.
+  std::string output_of(const Strings& argv) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    auto child = as(argv, {}, fds[1]);
+    close(fds[1]);
+    std::string text;
+    char chunk[65536];
+    for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;) text.append(chunk, std::size_t(n));
+    close(fds[0]);
+    child->wait(5s);
+    return text;
+  }
+  // One output's real pixels (sway: grim; weston: its screenshooter, a PNG in the home).
+  Screenshot screenshot(const std::string& output);
+  // A key press and release, once the saver has taken them.
+  void key(Child& saver) { settled(saver, [&] { as({"wtype", "-s", "300", "a"})->wait(5s); }); }
+  // A line for the pointer (see tools/pointer), handled by the compositor and the saver.
+  void pointer(Child* saver, const std::string& line);
+
+ private:
+  void settled(Child& saver, const std::function<void()>& input) {
+    input();
+    const std::string call = "/proc/" + std::to_string(saver.pid()) + "/syscall";
+    EXPECT_TRUE(poll_until([&] {
+      return !saver.running() || read_text(call).starts_with(std::to_string(SYS_ppoll) + " ");
+    }, 3s)) << "the saver neither took the input nor ended";
+  }
+
+  bool sway_;
+  std::string dir_, socket_;
+  Strings user_;
+  std::unique_ptr<Child> server_, pointer_;
+  int to_pointer_ = -1, from_pointer_ = -1;
+};
+
+inline Screenshot Compositor::screenshot(const std::string& output) {
+  Screenshot shot;
+  std::vector<unsigned char> rgb;
+  if (sway_) {
+    const std::string ppm = output_of({"grim", "-t", "ppm", "-o", output, "-"});
+    std::istringstream header(ppm);
+    header.ignore(2) >> shot.width >> shot.height;  // P6, then the most a channel holds: 255
+    const auto at = ppm.find("255\n") + 4;
+    if (ppm.size() != at + std::size_t(shot.width) * shot.height * 3) return {};
+    rgb.assign(ppm.begin() + long(at), ppm.end());
+  } else {  // one file a second, named by the time: each is taken away once read
+    const auto names = output_of({"sh", "-c", "cd \"$HOME\" && weston-screenshooter && ls *.png"});
+    const std::string path = dir_ + "/" + names.substr(0, names.find('\n'));
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_file(&image, path.c_str())) {
+      image.format = PNG_FORMAT_RGB;
+      rgb.resize(PNG_IMAGE_SIZE(image));
+      if (png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr))
+        shot.width = int(image.width), shot.height = int(image.height);
+    }
+    std::filesystem::remove(path);
+    if (!shot.width) return {};
+  }
+  for (std::size_t i = 0; i + 2 < rgb.size(); i += 3)
+    shot.pixels.push_back(std::uint32_t(rgb[i]) << 16 | rgb[i + 1] << 8 | rgb[i + 2]);
+  return shot;
+}
+
+inline void Compositor::pointer(Child* saver, const std::string& line) {
+  const auto said = [&](const std::string& word) {
+    std::string text;
+    pollfd in{from_pointer_, POLLIN, 0};
+    for (char c = 0; c != '\n' && poll(&in, 1, 5000) > 0 && read(from_pointer_, &c, 1) == 1;)
+      text += c;
+    return text == word + "\n";
+  };
+  if (!pointer_) {  // one pointer for the whole test, over a layout of sway's two outputs
+    int fds[2];
+    const std::string fifo = dir_ + "/pointer";
+    if (mkfifo(fifo.c_str(), 0666) != 0 || pipe(fds) != 0) return;
+    pointer_ = as({dir_ + "/pairstream-pointer", fifo, "2304", "768"}, dir_ + "/pointer.log", fds[1]);
+    close(fds[1]);
+    from_pointer_ = fds[0];
+    ASSERT_TRUE(said("ready")) << read_text(dir_ + "/pointer.log");
+    ASSERT_TRUE(poll_until([&] {
+      return (to_pointer_ = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0;
+    }, 5s));
+  }
+  const auto send = [&] {
+    ASSERT_EQ(write(to_pointer_, (line + "\n").data(), line.size() + 1), ssize_t(line.size() + 1));
+    ASSERT_TRUE(said("ok")) << "the compositor did not take: " << line;
+  };
+  if (saver) settled(*saver, send); else send();
+}
 
 }  // namespace ps::desktop

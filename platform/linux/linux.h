@@ -1,0 +1,54 @@
+// What the Linux saver's two backends share, and their entries: the per-user lock, the end
+// signals read as events, and the tick's countdown. POSIX and Linux calls only, no display system.
+#pragma once
+
+#include <algorithm>
+#include <optional>
+
+#include "platform/common/pace.h"
+#include "platform/desktop.h"
+
+namespace ps {
+
+// Whether another saver of this user runs: a lock held for the life of the process, released
+// by the kernel however it ends.
+bool lock_held_by_another();
+
+// A signalfd of the end signals (SIGTERM, SIGINT, SIGHUP), blocked from before main so that one
+// sent while the saver starts is never lost nor fatal; and whether one arrived (read them all).
+int end_signals();
+bool end_signalled(int fd);
+
+// The tick's countdown. Each tick falls due one period after the last fell due; after a stall
+// the next is one period away, never a burst to catch up.
+class Countdown {
+ public:
+  // The tick sets its own period again first thing; its countdown restarted when it fell due,
+  // and restarting it again then would add the delivery delay to every period.
+  void arm(int ms, bool in_tick) {
+    if (ms == interval_ && in_tick) return;
+    interval_ = ms;
+    next_ = Pace::Clock::now() + std::chrono::milliseconds(ms);
+  }
+  bool due(Pace::Clock::time_point now) {
+    if (interval_ <= 0 || now < next_) return false;
+    const auto period = std::chrono::milliseconds(interval_);
+    next_ += period;
+    if (next_ <= now) next_ = now + period;
+    return true;
+  }
+  bool armed() const { return interval_ > 0; }
+  Pace::Clock::duration left(Pace::Clock::time_point now) const {
+    return std::max(next_ - now, Pace::Clock::duration::zero());
+  }
+
+ private:
+  Pace::Clock::time_point next_{};
+  int interval_ = 0;
+};
+
+int run_x11(const Mode& mode, const MakeShow& make_show);
+// The show on the compositor WAYLAND_DISPLAY names; none when no compositor answers there.
+std::optional<int> run_wayland(const MakeShow& make_show);
+
+}  // namespace ps
