@@ -37,6 +37,32 @@ std::vector<Rgb> Surface::picture() const {
   return out;
 }
 
+// The first point on a pixel since the last flush holds the pixel's ink at that flush. An ink
+// no pixel holds marks the pixels seen while the list is walked, so that only the first counts.
+void Surface::settle_changes() {
+  settle();
+  if (whole_) return;
+  Touch* touch = touched_.data();
+  if (used_ == kInks) {  // no ink is free to mark with: every point stays, in its final ink
+    for (std::size_t n = 0; n < touched_count_; ++n) touch[n].ink = pixels_[index(touch[n].at)];
+    return;
+  }
+  const auto mark = static_cast<Ink>(used_);
+  std::size_t firsts = 0;
+  for (std::size_t n = 0; n < touched_count_; ++n) {
+    Ink& pixel = pixels_[index(touch[n].at)];
+    if (pixel == mark) continue;
+    touch[firsts++] = {touch[n].at, pixel, touch[n].before};
+    pixel = mark;
+  }
+  std::size_t changed = 0;
+  for (std::size_t n = 0; n < firsts; ++n) {
+    pixels_[index(touch[n].at)] = touch[n].ink;
+    if (touch[n].ink != touch[n].before) touch[changed++] = touch[n];
+  }
+  touched_count_ = settled_ = changed;
+}
+
 Surface::Ink Surface::add(Rgb colour) {
   auto found = std::find(colours_.begin(), colours_.begin() + used_, colour);
   if (found == colours_.begin() + used_ && used_ == kInks && !full_) {
@@ -84,6 +110,9 @@ void Surface::compact() {
     for (Ink& ink : std::span(pixels_.data() + y * stride_, width_)) ink = moved[ink];
   used_ = kept;
   guess_.fill(0);
+  // The inks held in the touched list are numbers of the old table: send the whole area instead.
+  touched_count_ = settled_ = 0;
+  whole_ = true;
 }
 
 }  // namespace ps

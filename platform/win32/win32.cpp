@@ -349,7 +349,7 @@ void Win32::flush() {
   Surface& surface = stage_.surface();
   // Until the window shows, nothing is sent: its first paint sends the whole surface.
   if (!shown_ || !surface.dirty()) return;
-  surface.settle();
+  surface.settle_changes();
   if (surface.width() * surface.height() <= kSentWhole ||
       !flush_.send(surface,
                    [&](Rgb colour, std::span<const Flush::Point> points) { draw(colour, points); }))
