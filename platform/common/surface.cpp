@@ -37,28 +37,29 @@ std::vector<Rgb> Surface::picture() const {
   return out;
 }
 
-// The first point on a pixel since the last flush holds the pixel's ink at that flush. An ink
-// no pixel holds marks the pixels seen while the list is walked, so that only the first counts.
+// Walked from the last point back while the pixels still hold their inks at the last flush, the
+// first point met on a pixel holds its final ink; an ink no pixel holds marks the pixels met.
 void Surface::settle_changes() {
-  settle();
-  if (whole_) return;
   Touch* touch = touched_.data();
-  if (used_ == kInks) {  // no ink is free to mark with: every point stays, in its final ink
-    for (std::size_t n = 0; n < touched_count_; ++n) touch[n].ink = pixels_[index(touch[n].at)];
+  if (whole_ || settled_ != 0 || used_ == kInks) {
+    // Points already settled, or no ink free to mark with: every point stays, in its final ink.
+    settle();
+    if (!whole_)
+      for (std::size_t n = 0; n < touched_count_; ++n) touch[n].ink = pixels_[index(touch[n].at)];
     return;
   }
   const auto mark = static_cast<Ink>(used_);
-  std::size_t firsts = 0;
-  for (std::size_t n = 0; n < touched_count_; ++n) {
+  std::size_t first = touched_count_;  // the pixels met gather at the end, in drawing order
+  for (std::size_t n = touched_count_; n-- > 0;) {
     Ink& pixel = pixels_[index(touch[n].at)];
     if (pixel == mark) continue;
-    touch[firsts++] = {touch[n].at, pixel, touch[n].before};
+    touch[--first] = {touch[n].at, touch[n].ink, touch[n].ink != pixel};
     pixel = mark;
   }
   std::size_t changed = 0;
-  for (std::size_t n = 0; n < firsts; ++n) {
+  for (std::size_t n = first; n < touched_count_; ++n) {
     pixels_[index(touch[n].at)] = touch[n].ink;
-    if (touch[n].ink != touch[n].before) touch[changed++] = touch[n];
+    if (touch[n].changed) touch[changed++] = touch[n];
   }
   touched_count_ = settled_ = changed;
 }

@@ -32,7 +32,7 @@ class Surface {
   struct Touch {
     Point at;
     Ink ink;
-    Ink before;  // the pixel's ink before this point, once settled
+    bool changed;  // for settle_changes()
   };
 
   Surface() { touched_.resize(kTouchedCapacity); }
@@ -55,16 +55,13 @@ class Surface {
     }
     touched_[touched_count_++] = {{static_cast<std::int16_t>(static_cast<int>(x)),
                                    static_cast<std::int16_t>(static_cast<int>(y))},
-                                  ink, ink};
+                                  ink, false};
   }
   // Writes the points plotted so far to the pixels; what reads the pixels settles first.
   void settle() {
-    Touch* touch = touched_.data();
-    for (std::size_t n = settled_; n < touched_count_; ++n) {
-      Ink& pixel = pixels_[index(touch[n].at)];
-      touch[n].before = pixel;
-      pixel = touch[n].ink;
-    }
+    const Touch* touch = touched_.data();
+    for (std::size_t n = settled_; n < touched_count_; ++n)
+      pixels_[index(touch[n].at)] = touch[n].ink;
     settled_ = touched_count_;
   }
   // Settles, then leaves in touched() each pixel whose ink differs from its ink at the last flush
