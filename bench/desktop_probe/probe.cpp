@@ -4,8 +4,8 @@
 //
 //   pairstream_desktop_probe steady SECONDS PID...  CPU % of one core of each PID over SECONDS
 //     with nothing watching, then flushes per second (bursts of drawing seen through XDamage)
-//     over SECONDS / 2, ticks per second from two screenshots SECONDS / 2 apart matched to the
-//     headless show (-1 when one matches none), and the peak RSS of the first PID
+//     over SECONDS / 2, ticks per second from screenshots SECONDS / 2 apart matched to the
+//     headless show (-1 when none matches), and the peak RSS of the first PID
 //   pairstream_desktop_probe exit PID               milliseconds from a key press to PID's end
 //   pairstream_desktop_probe tick PPM FROM TO        the tick of the headless show, from FROM
 //     to TO, that a screenshot (binary PPM) equals, for the ticks per second on Wayland
@@ -104,43 +104,51 @@ ps::Screenshot from_ppm(const std::string& ppm) {
   return shot;
 }
 
-// The first tick in [from, to] at which the headless show equals each screenshot, in order and
-// each after the one before (-1 for one that none equals), on one run of the show.
+// For each screenshot, the first tick in [from, to] at which the headless show equals it, or -1,
+// on one run of the show.
 std::vector<int> matching_ticks(const std::vector<ps::Screenshot>& shots, int from, int to) {
   std::vector<int> found(shots.size(), -1);
   if (shots.empty() || shots[0].width <= 0) return found;
   ps::Headless headless(shots[0].width, shots[0].height);
   ps::Form1 form(headless.platform());
   headless.start(form);
-  std::size_t next = 0;
-  for (int tick = 0; tick <= to && next < shots.size(); ++tick) {
+  for (int tick = 0; tick <= to; ++tick) {
     if (tick > 0 && !headless.tick()) break;
-    if (tick < from || shots[next].width != shots[0].width || shots[next].height != shots[0].height)
-      continue;
-    const std::uint32_t* pixel = shots[next].pixels.data();
-    bool same = true;
-    for (int y = 0; same && y < shots[next].height; ++y)
-      for (const ps::Surface::Ink ink : headless.surface().row(y))
-        same = same && headless.surface().colour(ink) == *pixel++;
-    if (same) found[next++] = tick;
+    for (std::size_t n = 0; tick >= from && n < shots.size(); ++n) {
+      if (found[n] >= 0 || shots[n].width != shots[0].width || shots[n].height != shots[0].height)
+        continue;
+      const std::uint32_t* pixel = shots[n].pixels.data();
+      bool same = true;
+      for (int y = 0; same && y < shots[n].height; ++y)
+        for (const ps::Surface::Ink ink : headless.surface().row(y))
+          same = same && headless.surface().colour(ink) == *pixel++;
+      if (same) found[n] = tick;
+    }
   }
   return found;
 }
 
-// Ticks per second from two screenshots `seconds` apart, each timed at the middle of its read:
-// -1 when either equals no tick of the headless show before `to`.
+// Ticks per second from screenshots `seconds` apart, each timed at the middle of its read: three
+// at each end, as one may come amid a flush; -1 when none at an end equals a tick before `to`.
 double ticks_per_second(Display* display, Window window, double seconds, int to) {
+  constexpr int kTries = 3;
   std::vector<ps::Screenshot> shots;
   std::vector<Clock::time_point> at;
-  for (int shot = 0; shot < 2; ++shot) {
-    if (shot == 1) std::this_thread::sleep_for(Seconds(seconds));
+  for (int shot = 0; shot < 2 * kTries; ++shot) {
+    if (shot == kTries) std::this_thread::sleep_for(Seconds(seconds));
     const auto start = Clock::now();
     shots.push_back(ps::read_window(display, window));
     at.push_back(start + (Clock::now() - start) / 2);
   }
   const std::vector<int> ticks = matching_ticks(shots, 0, to);
-  if (ticks[0] < 0 || ticks[1] < 0) return -1;
-  return (ticks[1] - ticks[0]) / Seconds(at[1] - at[0]).count();
+  const auto first = [&](int from) {
+    for (int n = from; n < from + kTries; ++n)
+      if (ticks[n] >= 0) return n;
+    return -1;
+  };
+  const int a = first(0), b = first(kTries);
+  if (a < 0 || b < 0) return -1;
+  return (ticks[b] - ticks[a]) / Seconds(at[b] - at[a]).count();
 }
 
 }  // namespace
