@@ -3,8 +3,9 @@
 // value" lines. Figures only; other load on the machine shows in them.
 //
 //   pairstream_desktop_probe steady SECONDS PID...  CPU % of one core of each PID over SECONDS
-//     with nothing watching, then ticks per second (bursts of drawing seen through XDamage) over
-//     SECONDS / 2, and the peak RSS of the first PID
+//     with nothing watching, then flushes per second (bursts of drawing seen through XDamage)
+//     over SECONDS / 2, ticks per second from screenshots SECONDS / 2 apart matched to the
+//     headless show (-1 when none matches), and the peak RSS of the first PID
 //   pairstream_desktop_probe exit PID               milliseconds from a key press to PID's end
 //   pairstream_desktop_probe tick PPM FROM TO        the tick of the headless show, from FROM
 //     to TO, that a screenshot (binary PPM) equals, for the ticks per second on Wayland
@@ -61,7 +62,7 @@ Window shown(Display* display) {
 
 // A tick's points reach the server within a few milliseconds and ticks are 10 ms apart: a gap
 // of more than 3 ms between damage reports starts the next tick.
-double ticks_per_second(Display* display, Window window, double seconds) {
+double flushes_per_second(Display* display, Window window, double seconds) {
   int event = 0, error = 0;
   if (!XDamageQueryExtension(display, &event, &error)) return -1;
   const Damage damage = XDamageCreate(display, window, XDamageReportNonEmpty);
@@ -86,30 +87,68 @@ double ticks_per_second(Display* display, Window window, double seconds) {
   return double(bursts) / Seconds(Clock::now() - start).count();
 }
 
-// The first tick in [from, to] at which the headless show equals the picture, or -1.
-int matching_tick(const std::string& ppm, int from, int to) {
+// A binary PPM as a screenshot; none when it is no PPM.
+ps::Screenshot from_ppm(const std::string& ppm) {
   std::istringstream header(ppm);
   std::string magic;
-  int width = 0, height = 0, depth = 0;
-  header >> magic >> width >> height >> depth;
+  ps::Screenshot shot;
+  int depth = 0;
+  header >> magic >> shot.width >> shot.height >> depth;
+  if (magic != "P6" || shot.width <= 0 || shot.height <= 0 || !header) return {};
   const auto* rgb = reinterpret_cast<const unsigned char*>(ppm.data()) + std::size_t(header.tellg()) + 1;
-  if (magic != "P6" || width <= 0 || height <= 0) return -1;
-  ps::Headless headless(width, height);
+  if (ppm.size() < std::size_t(rgb - reinterpret_cast<const unsigned char*>(ppm.data())) +
+                       3 * std::size_t(shot.width) * std::size_t(shot.height))
+    return {};
+  for (std::size_t n = 0; n < std::size_t(shot.width) * std::size_t(shot.height); ++n, rgb += 3)
+    shot.pixels.push_back(std::uint32_t(rgb[0] << 16 | rgb[1] << 8 | rgb[2]));
+  return shot;
+}
+
+// For each screenshot, the first tick in [from, to] at which the headless show equals it, or -1,
+// on one run of the show.
+std::vector<int> matching_ticks(const std::vector<ps::Screenshot>& shots, int from, int to) {
+  std::vector<int> found(shots.size(), -1);
+  if (shots.empty() || shots[0].width <= 0) return found;
+  ps::Headless headless(shots[0].width, shots[0].height);
   ps::Form1 form(headless.platform());
   headless.start(form);
   for (int tick = 0; tick <= to; ++tick) {
     if (tick > 0 && !headless.tick()) break;
-    const unsigned char* pixel = rgb;
-    bool same = tick >= from;
-    for (int y = 0; same && y < height; ++y)
-      for (const ps::Surface::Ink ink : headless.surface().row(y)) {
-        const ps::Rgb colour = headless.surface().colour(ink);
-        same = same && colour == ps::Rgb(pixel[0] << 16 | pixel[1] << 8 | pixel[2]);
-        pixel += 3;
-      }
-    if (same) return tick;
+    for (std::size_t n = 0; tick >= from && n < shots.size(); ++n) {
+      if (found[n] >= 0 || shots[n].width != shots[0].width || shots[n].height != shots[0].height)
+        continue;
+      const std::uint32_t* pixel = shots[n].pixels.data();
+      bool same = true;
+      for (int y = 0; same && y < shots[n].height; ++y)
+        for (const ps::Surface::Ink ink : headless.surface().row(y))
+          same = same && headless.surface().colour(ink) == *pixel++;
+      if (same) found[n] = tick;
+    }
   }
-  return -1;
+  return found;
+}
+
+// Ticks per second from screenshots `seconds` apart, each timed at the middle of its read: three
+// at each end, as one may come amid a flush; -1 when none at an end equals a tick before `to`.
+double ticks_per_second(Display* display, Window window, double seconds, int to) {
+  constexpr int kTries = 3;
+  std::vector<ps::Screenshot> shots;
+  std::vector<Clock::time_point> at;
+  for (int shot = 0; shot < 2 * kTries; ++shot) {
+    if (shot == kTries) std::this_thread::sleep_for(Seconds(seconds));
+    const auto start = Clock::now();
+    shots.push_back(ps::read_window(display, window));
+    at.push_back(start + (Clock::now() - start) / 2);
+  }
+  const std::vector<int> ticks = matching_ticks(shots, 0, to);
+  const auto first = [&](int from) {
+    for (int n = from; n < from + kTries; ++n)
+      if (ticks[n] >= 0) return n;
+    return -1;
+  };
+  const int a = first(0), b = first(kTries);
+  if (a < 0 || b < 0) return -1;
+  return (ticks[b] - ticks[a]) / Seconds(at[b] - at[a]).count();
 }
 
 }  // namespace
@@ -117,9 +156,12 @@ int matching_tick(const std::string& ppm, int from, int to) {
 int main(int argc, char** argv) {
   const std::string mode = argc > 2 ? argv[1] : "";
   if (mode == "tick" && argc == 5) {
-    std::printf("tick %d\n", matching_tick(read_text(argv[2]), std::atoi(argv[3]), std::atoi(argv[4])));
+    const std::vector<int> tick = matching_ticks({from_ppm(read_text(argv[2]))},
+                                                 std::atoi(argv[3]), std::atoi(argv[4]));
+    std::printf("tick %d\n", tick[0]);
     return 0;
   }
+  const auto born = Clock::now();  // the saver started just before: it has ticked no longer
   Display* display = XOpenDisplay(nullptr);
   if (!display || (mode != "steady" && mode != "exit") || (mode == "steady" && argc < 4)) {
     std::fprintf(stderr, "usage: %s steady SECONDS PID... | exit PID (with DISPLAY set)\n",
@@ -156,7 +198,9 @@ int main(int argc, char** argv) {
   const double took = Seconds(Clock::now() - start).count();
   for (std::size_t i = 0; i < pids.size(); ++i)
     std::printf("cpu_%zu %.2f\n", i, (cpu_seconds(pids[i]) - before[i]) / took * 100);
-  std::printf("ticks_per_s %.1f\n", ticks_per_second(display, window, seconds / 2));
+  std::printf("flushes_per_s %.1f\n", flushes_per_second(display, window, seconds / 2));
+  const int to = int(100 * (Seconds(Clock::now() - born).count() + seconds)) + 100;
+  std::printf("ticks_per_s %.1f\n", ticks_per_second(display, window, seconds / 2, to));
   const std::string status = read_text("/proc/" + pids[0] + "/status");
   std::printf("peak_rss_mb %.1f\n", std::atof(status.c_str() + status.find("VmHWM:") + 6) / 1000);
   return 0;

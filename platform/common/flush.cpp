@@ -9,7 +9,7 @@ void Flush::group(const Surface& surface) {
   const auto touched = surface.touched();
   starts_.fill(0);
   for (std::size_t n = 0; n < touched.size(); ++n) {
-    inks_[n] = surface.ink(touched[n].at);
+    inks_[n] = touched[n].ink;
     ++starts_[inks_[n] + 1u];
   }
   for (std::size_t ink = 0; ink < Surface::kInks; ++ink) starts_[ink + 1] += starts_[ink];

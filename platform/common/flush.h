@@ -1,4 +1,4 @@
-// The flush every desktop backend shares: the pixels touched since the last flush, each in its
+// The flush every desktop backend shares: the pixels changed since the last flush, each in its
 // final colour, grouped into one list of points per colour, so that the screen ends as if every
 // point had been drawn in order while the backend makes one native call per colour.
 #pragma once
@@ -19,9 +19,9 @@ class Flush {
 
   Flush() : points_(Surface::kTouchedCapacity), inks_(Surface::kTouchedCapacity) {}
 
-  // Calls draw(colour, points) once per colour that the touched pixels end in. False, having
+  // Calls draw(colour, points) once per colour that the changed pixels end in. False, having
   // drawn nothing, when the whole surface must be sent instead; the surface is not marked flushed.
-  // The surface must be settled.
+  // The surface must be settled by settle_changes().
   template <class Draw>
   bool send(const Surface& surface, Draw&& draw) {
     if (surface.whole()) return false;

@@ -37,6 +37,33 @@ std::vector<Rgb> Surface::picture() const {
   return out;
 }
 
+// Walked from the last point back while the pixels still hold their inks at the last flush, the
+// first point met on a pixel holds its final ink; an ink no pixel holds marks the pixels met.
+void Surface::settle_changes() {
+  Touch* touch = touched_.data();
+  if (whole_ || settled_ != 0 || used_ == kInks) {
+    // Points already settled, or no ink free to mark with: every point stays, in its final ink.
+    settle();
+    if (!whole_)
+      for (std::size_t n = 0; n < touched_count_; ++n) touch[n].ink = pixels_[index(touch[n].at)];
+    return;
+  }
+  const auto mark = static_cast<Ink>(used_);
+  std::size_t first = touched_count_;  // the pixels met gather at the end, in drawing order
+  for (std::size_t n = touched_count_; n-- > 0;) {
+    Ink& pixel = pixels_[index(touch[n].at)];
+    if (pixel == mark) continue;
+    touch[--first] = {touch[n].at, touch[n].ink, touch[n].ink != pixel};
+    pixel = mark;
+  }
+  std::size_t changed = 0;
+  for (std::size_t n = first; n < touched_count_; ++n) {
+    pixels_[index(touch[n].at)] = touch[n].ink;
+    if (touch[n].changed) touch[changed++] = touch[n];
+  }
+  touched_count_ = settled_ = changed;
+}
+
 Surface::Ink Surface::add(Rgb colour) {
   auto found = std::find(colours_.begin(), colours_.begin() + used_, colour);
   if (found == colours_.begin() + used_ && used_ == kInks && !full_) {
@@ -84,6 +111,9 @@ void Surface::compact() {
     for (Ink& ink : std::span(pixels_.data() + y * stride_, width_)) ink = moved[ink];
   used_ = kept;
   guess_.fill(0);
+  // The inks held in the touched list are numbers of the old table: send the whole area instead.
+  touched_count_ = settled_ = 0;
+  whole_ = true;
 }
 
 }  // namespace ps

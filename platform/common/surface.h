@@ -2,7 +2,8 @@
 // plotted since the last flush, so a backend can send just those pixels in their final colours.
 // A pixel is one byte, an ink: the place of its colour in the surface's table of at most 256, so
 // that a tick's scattered stores stay in cache at any screen size. Points reach the pixels when
-// the surface settles, in one tight loop. Past the list's room, the next flush is whole.
+// the surface settles, in one tight loop; a flush then keeps only the pixels whose colour changed
+// since the last flush. Past the list's room, the next flush is whole.
 #pragma once
 
 #include <algorithm>
@@ -31,6 +32,7 @@ class Surface {
   struct Touch {
     Point at;
     Ink ink;
+    bool changed;  // for settle_changes()
   };
 
   Surface() { touched_.resize(kTouchedCapacity); }
@@ -53,7 +55,7 @@ class Surface {
     }
     touched_[touched_count_++] = {{static_cast<std::int16_t>(static_cast<int>(x)),
                                    static_cast<std::int16_t>(static_cast<int>(y))},
-                                  ink};
+                                  ink, false};
   }
   // Writes the points plotted so far to the pixels; what reads the pixels settles first.
   void settle() {
@@ -62,6 +64,9 @@ class Surface {
       pixels_[index(touch[n].at)] = touch[n].ink;
     settled_ = touched_count_;
   }
+  // Settles, then leaves in touched() each pixel whose ink differs from its ink at the last flush
+  // once, with that final ink: a point erased and drawn again in its colour is no change.
+  void settle_changes();
 
   std::size_t index(Point p) const { return static_cast<std::size_t>(p.y) * stride_ + p.x; }
   int width() const { return static_cast<int>(width_); }
@@ -91,7 +96,7 @@ class Surface {
   std::vector<Rgb> picture() const;
 
   // Since the last flush: the points plotted (possibly on one pixel again, in the order drawn),
-  // or whole() when the entire area must be sent.
+  // or after settle_changes() the pixels changed, or whole() when the entire area must be sent.
   std::span<const Touch> touched() const { return {touched_.data(), touched_count_}; }
   bool whole() const { return whole_; }
   bool dirty() const { return whole_ || touched_count_ != 0; }

@@ -588,11 +588,11 @@ void Wayland::dispatch() {
   }
 }
 
-// Logs what the show touched, and commits when the compositor has shown the last commit.
+// Logs what the show changed, and commits when the compositor has shown the last commit.
 void Wayland::flush() {
   Surface& surface = stage_.surface();
   if (surface.dirty()) {
-    surface.settle();
+    surface.settle_changes();
     if (surface.whole()) {
       damage_whole_ = true;
       for (Buffer& buffer : buffers_) buffer.whole = true;

@@ -1,7 +1,8 @@
 // The Windows desktop on the Win32 API: the show in a topmost popup over the primary monitor and
 // a black one over every other, or as the preview in a child of the window the Screen Saver
 // Settings hand over (/p), or a note that there are no settings (/c). Ticks come from a waitable
-// timer; runs on Windows 8 or later.
+// timer; the changed pixels go out after a tick, at most once per refresh of the primary monitor.
+// Runs on Windows 8 or later.
 #include <windows.h>
 // These two need windows.h first.
 #include <mmsystem.h>
@@ -92,6 +93,8 @@ class Win32 final : public Backend {
   LARGE_INTEGER frequency_{};
   LONGLONG period_ = 0;  // 0 while stopped
   LONGLONG due_ = 0;     // when the next tick falls due
+  LONGLONG frame_ = 10'000'000 / 60;  // the primary monitor's refresh, in the timer's units
+  LONGLONG flushed_at_ = 0;
   int state_ = 0;
   int armed_ = 0;  // the period in ms
   bool previous_;
@@ -136,6 +139,10 @@ bool Win32::open(HINSTANCE instance) {
     if (!timer_) return false;
     raised_resolution_ = timeBeginPeriod(1) == TIMERR_NOERROR;
   }
+  DEVMODEW mode{};
+  mode.dmSize = sizeof mode;
+  if (EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &mode) && mode.dmDisplayFrequency > 1)
+    frame_ = 10'000'000 / mode.dmDisplayFrequency;  // 0 and 1 stand for the hardware's default
   set_interval(stage_.Timer1.interval());
   return true;
 }
@@ -238,7 +245,13 @@ void Win32::fired() {
   if (host_) follow_host();
   stage_.tick_due();
   stage_.run_pending_tick();
-  flush();
+  // Never amid a tick, and with a quarter of a frame of slack, so that a late tick does not
+  // halve the rate; what waits goes out after the next tick.
+  const LONGLONG done = now();
+  if (!stage_.in_tick() && (done - flushed_at_ >= frame_ * 3 / 4 || period_ == 0)) {
+    flushed_at_ = done;
+    flush();
+  }
 }
 
 void Win32::pump() {
@@ -265,7 +278,6 @@ int Win32::service() {
   if (pace_.due(Pace::Clock::now())) {
     pump();
     if (WaitForSingleObject(timer_, 0) == WAIT_OBJECT_0) fired();
-    flush();
   }
   return Pace::kCalls;
 }
@@ -349,7 +361,7 @@ void Win32::flush() {
   Surface& surface = stage_.surface();
   // Until the window shows, nothing is sent: its first paint sends the whole surface.
   if (!shown_ || !surface.dirty()) return;
-  surface.settle();
+  surface.settle_changes();
   if (surface.width() * surface.height() <= kSentWhole ||
       !flush_.send(surface,
                    [&](Rgb colour, std::span<const Flush::Point> points) { draw(colour, points); }))

@@ -1,7 +1,8 @@
 // The Linux desktop on Xlib: the show's window over the primary monitor (RandR 1.5, else
 // Xinerama) and a black one over every other, all override-redirect and kept on top; keyboard
 // and pointer grabbed, the X connection and the end signals translated into the show's events,
-// and the surface sent as the pixels touched since the last flush. In a saver host's window it
+// and the surface sent as the pixels changed since the last flush, at most once per refresh of
+// the primary monitor while the show ticks 100 times a second. In a saver host's window it
 // only draws, follows that window's size and ends with it. Needs a TrueColor visual; on any
 // other the saver says so and ends with status 1.
 #include <X11/Xlib.h>
@@ -27,6 +28,11 @@
 #include "platform/common/pace.h"
 #include "platform/desktop.h"
 #include "platform/linux/linux.h"
+
+// For _XSend, last: it defines min and max as macros.
+#include <X11/Xlibint.h>
+#undef min
+#undef max
 
 namespace ps {
 namespace {
@@ -68,6 +74,7 @@ class X11 final : public Backend {
 
  private:
   std::vector<Area> monitors() const;
+  Pace::Clock::duration refresh() const;
   void place();
   Window black_window(const Area& area);
   bool use_visual(Visual* visual, int depth);
@@ -80,6 +87,7 @@ class X11 final : public Backend {
   void apply_cursor();
   void resized(int width, int height);
   void flush();
+  void send_requests();
   void send_whole();
   unsigned long pixel(Rgb rgb) const;
 
@@ -106,6 +114,8 @@ class X11 final : public Backend {
 
   Countdown ticks_;
   Pace::Clock::time_point raise_at_{};  // the earliest the next raise may come
+  Pace::Clock::duration frame_ = std::chrono::microseconds(16667);  // the primary's refresh
+  Pace::Clock::time_point flushed_at_{};
   int cursor_ = 0;
   int grab_tries_ = 0;
   unsigned pressed_ = 0;  // the button pressed and not yet released, 0 if none
@@ -154,6 +164,27 @@ std::vector<Area> X11::monitors() const {
     if (std::none_of(apart.begin(), apart.end(), [&](const Area& a) { return a.meets(area); }))
       apart.push_back(area);
   return apart;
+}
+
+// The time between two refreshes of the monitor the show is on: the mode of RandR's CRTC at the
+// primary's place; 60 Hz when there is none (Xinerama, a host's window, a virtual server).
+Pace::Clock::duration X11::refresh() const {
+  double hz = 0;
+  XRRScreenResources* resources =
+      randr_event_ >= 0 ? XRRGetScreenResourcesCurrent(display_, root_) : nullptr;
+  for (int c = 0; resources && c < resources->ncrtc && hz == 0; ++c) {
+    XRRCrtcInfo* crtc = XRRGetCrtcInfo(display_, resources, resources->crtcs[c]);
+    if (crtc && crtc->mode != None && crtc->x == primary_.x && crtc->y == primary_.y)
+      for (int m = 0; m < resources->nmode; ++m) {
+        const XRRModeInfo& mode = resources->modes[m];
+        if (mode.id == crtc->mode && mode.hTotal != 0 && mode.vTotal != 0)
+          hz = double(mode.dotClock) / (double(mode.hTotal) * double(mode.vTotal));
+      }
+    if (crtc) XRRFreeCrtcInfo(crtc);
+  }
+  if (resources) XRRFreeScreenResources(resources);
+  return std::chrono::duration_cast<Pace::Clock::duration>(
+      std::chrono::duration<double>(1 / (hz >= 1 ? hz : 60.0)));
 }
 
 bool X11::use_visual(Visual* visual, int depth) {
@@ -243,6 +274,7 @@ void X11::place() {
   for (const Window black : blacks_) XDestroyWindow(display_, black);
   blacks_.clear();
   for (std::size_t i = 1; i < found.size(); ++i) blacks_.push_back(black_window(found[i]));
+  frame_ = refresh();
 }
 
 // The host keeps its window, its grabs and the input: the saver only listens for the window's
@@ -325,11 +357,11 @@ void X11::grab() {
 }
 
 int X11::service() {
-  // Every look is a system call or two: make one about once per millisecond.
+  // Every look is a system call or two: make one about once per millisecond. The picture waits
+  // for the tick's end, so that the screen only ever shows the show between ticks.
   const auto now = Pace::Clock::now();
   if (pace_.due(now)) {
-    flush();
-    pump(QueuedAfterFlush, true);
+    pump(QueuedAfterReading, true);
     check_timer(now);
     stage_.run_pending_tick();
   }
@@ -407,20 +439,26 @@ void X11::translate(XEvent& event) {
 
 [[noreturn]] void X11::loop() {
   // A wake costs what its system calls cost: the loop reads only what ppoll found waiting and
-  // writes once, so that a quiet tick takes a ppoll and one write of its points.
+  // writes only what it has, so that a quiet tick takes a ppoll alone, and one in two (at 60 Hz)
+  // adds the write of the points changed since the last.
   pollfd fds[2] = {{ConnectionNumber(display_), POLLIN, 0}, {signals_, POLLIN, 0}};
   for (;;) {
     pump(fds[0].revents != 0 ? QueuedAfterReading : QueuedAlready, fds[1].revents != 0);
     check_timer(Pace::Clock::now());
     stage_.run_pending_tick();
     if (retry_grab()) grab();
-    keep_on_top(Pace::Clock::now());
-    flush();
-    XFlush(display_);
+    const auto now = Pace::Clock::now();
+    keep_on_top(now);
+    // A quarter of a frame of slack: a tick late by a millisecond or two must not halve the rate.
+    if (stage_.surface().dirty() && (now - flushed_at_ >= frame_ * 3 / 4 || !ticks_.armed())) {
+      flushed_at_ = now;
+      flush();
+    }
+    send_requests();
     fds[0].revents = fds[1].revents = 0;
     if (XEventsQueued(display_, QueuedAlready) > 0) continue;
 
-    // Sleep until the next tick, input or a signal.
+    // Sleep until the next tick, input or a signal; a flush put off waits for the next tick.
     const auto wait = ticks_.left(Pace::Clock::now());
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
@@ -472,10 +510,18 @@ unsigned long X11::pixel(Rgb rgb) const {
          place(rgb & 0xFF, shift_[2], visual_->blue_mask);
 }
 
+// Writes what Xlib holds without reading the connection as XFlush does: ppoll says when there is
+// something to read.
+void X11::send_requests() {
+  LockDisplay(display_);
+  _XSend(display_, nullptr, 0);
+  UnlockDisplay(display_);
+}
+
 void X11::flush() {
   Surface& surface = stage_.surface();
   if (!surface.dirty()) return;
-  surface.settle();
+  surface.settle_changes();
   // Until the window is shown its Expose brings the whole picture; nothing need be sent.
   static_assert(sizeof(XPoint) == sizeof(Flush::Point) && alignof(XPoint) == alignof(Flush::Point));
   if (!viewable_ || !flush_.send(surface, [&](Rgb colour, std::span<const Flush::Point> points) {
