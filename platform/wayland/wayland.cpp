@@ -536,10 +536,10 @@ void Wayland::show() {
 }
 
 int Wayland::service() {
-  // Every look is a system call or two: make one about once per millisecond.
+  // Every look is a system call or two: make one about once per millisecond. The picture waits
+  // for the tick's end: a frame never shows the field amid a tick.
   const auto now = Pace::Clock::now();
   if (pace_.due(now)) {
-    flush();
     look(0);
     if (ticks_.due(now)) stage_.tick_due();
     stage_.run_pending_tick();
