@@ -19,31 +19,45 @@ bool lock_held_by_another();
 int end_signals();
 bool end_signalled(int fd);
 
-// The tick's countdown. Each tick falls due one period after the last fell due; after a stall
-// the next is one period away, never a burst to catch up.
+
+// The tick's countdown. Each tick falls due one period after the last fell due. A loop that
+// wakes once per frame runs the ticks that fell due within that frame one after another; after
+// a longer stall the next is one period away, never a burst to catch up.
 class Countdown {
  public:
   // The tick sets its own period again first thing; its countdown restarted when it fell due,
   // and restarting it again then would add the delivery delay to every period.
-  void arm(int ms, bool in_tick) {
+  void arm(int ms, bool in_tick, Pace::Clock::time_point now = Pace::Clock::now()) {
     if (ms == interval_ && in_tick) return;
     interval_ = ms;
-    next_ = Pace::Clock::now() + std::chrono::milliseconds(ms);
+    next_ = now + std::chrono::milliseconds(ms);
   }
+  // How late a tick may run and still be run: about a frame.
+  void allow_lateness(Pace::Clock::duration late) { late_ = late; }
   bool due(Pace::Clock::time_point now) {
     if (interval_ <= 0 || now < next_) return false;
     const auto period = std::chrono::milliseconds(interval_);
     next_ += period;
-    if (next_ <= now) next_ = now + period;
+    if (next_ + late_ <= now) next_ = now + period;
     return true;
   }
   bool armed() const { return interval_ > 0; }
   Pace::Clock::duration left(Pace::Clock::time_point now) const {
     return std::max(next_ - now, Pace::Clock::duration::zero());
   }
+  // Until the first tick that falls due at or after `from`.
+  Pace::Clock::duration left(Pace::Clock::time_point now, Pace::Clock::time_point from) const {
+    auto at = next_;
+    if (interval_ > 0 && at < from) {
+      const auto period = std::chrono::milliseconds(interval_);
+      at += (from - at + period - Pace::Clock::duration(1)) / period * period;
+    }
+    return std::max(at - now, Pace::Clock::duration::zero());
+  }
 
  private:
   Pace::Clock::time_point next_{};
+  Pace::Clock::duration late_{};
   int interval_ = 0;
 };
 

@@ -109,6 +109,8 @@ class Wayland final : public Backend {
   static constexpr std::size_t kLog = 1u << 16;  // points a buffer may lag behind
   static constexpr int kBand = 32;               // rows whose damage is one box
   static constexpr std::uint32_t kOpaque = 0xFF000000;
+  // A frame at 60 Hz: how long ticks wait for the compositor to show the last commit.
+  static constexpr Pace::Clock::duration kFramePeriod = std::chrono::microseconds(16667);
 
   void make_surface(Output& output);
   void drop_surface(Output& output);
@@ -525,6 +527,7 @@ bool Wayland::open() {
   // The show's size before Load: the compositor configures each surface after its first commit.
   for (int tries = 0; tries < 8 && show_ && !show_->configured; ++tries)
     if (wl_display_roundtrip(display_) < 0) gone();
+  ticks_.allow_lateness(kFramePeriod);
   ticks_.arm(stage_.Timer1.interval(), false);
   return true;
 }
@@ -578,11 +581,16 @@ void Wayland::dispatch() {
 
 [[noreturn]] void Wayland::loop() {
   for (;;) {
-    if (ticks_.due(Pace::Clock::now())) stage_.tick_due();
-    stage_.run_pending_tick();
+    do
+      if (ticks_.due(Pace::Clock::now())) stage_.tick_due();
+    while (stage_.run_pending_tick());
     flush();
-    // Sleep until the next tick, a frame, input or a signal.
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(ticks_.left(Pace::Clock::now()));
+    // Sleep until a frame, input, a signal or the next tick. While a commit waits for its frame,
+    // the ticks wait for it too, up to a frame late: the saver wakes once a frame and runs the
+    // ticks that fell due meanwhile one after another.
+    auto wait = ticks_.left(Pace::Clock::now());
+    if (frame_) wait += kFramePeriod;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(wait);
     look(ticks_.armed() ? static_cast<int>(left.count()) : -1);
     pace_.looked(Pace::Clock::now());
   }

@@ -275,6 +275,7 @@ void X11::place() {
   blacks_.clear();
   for (std::size_t i = 1; i < found.size(); ++i) blacks_.push_back(black_window(found[i]));
   frame_ = refresh();
+  ticks_.allow_lateness(frame_);
 }
 
 // The host keeps its window, its grabs and the input: the saver only listens for the window's
@@ -300,6 +301,7 @@ bool X11::host(Window target) {
   gc_ = XCreateGC(display_, window_, 0, nullptr);
   XSync(display_, False);  // a window destroyed since the look above ends the saver here
   resized(attributes.width, attributes.height);
+  ticks_.allow_lateness(frame_);
   set_interval(stage_.Timer1.interval());
   return true;
 }
@@ -439,13 +441,13 @@ void X11::translate(XEvent& event) {
 
 [[noreturn]] void X11::loop() {
   // A wake costs what its system calls cost: the loop reads only what ppoll found waiting and
-  // writes only what it has, so that a quiet tick takes a ppoll alone, and one in two (at 60 Hz)
-  // adds the write of the points changed since the last.
+  // writes only what it has, so that a wake takes a ppoll and the write of the points changed
+  // since the last.
   pollfd fds[2] = {{ConnectionNumber(display_), POLLIN, 0}, {signals_, POLLIN, 0}};
   for (;;) {
     pump(fds[0].revents != 0 ? QueuedAfterReading : QueuedAlready, fds[1].revents != 0);
-    check_timer(Pace::Clock::now());
-    stage_.run_pending_tick();
+    do check_timer(Pace::Clock::now());
+    while (stage_.run_pending_tick());
     if (retry_grab()) grab();
     const auto now = Pace::Clock::now();
     keep_on_top(now);
@@ -458,8 +460,9 @@ void X11::translate(XEvent& event) {
     fds[0].revents = fds[1].revents = 0;
     if (XEventsQueued(display_, QueuedAlready) > 0) continue;
 
-    // Sleep until the next tick, input or a signal; a flush put off waits for the next tick.
-    const auto wait = ticks_.left(Pace::Clock::now());
+    // Sleep until input, a signal or the first tick due once a flush may go again: the saver
+    // wakes about once a frame, and the ticks that fell due meanwhile run one after another.
+    const auto wait = ticks_.left(Pace::Clock::now(), flushed_at_ + frame_ * 3 / 4);
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     if ((retry_grab() || covered_) && timeout.tv_nsec > 10000000)
