@@ -51,6 +51,8 @@ void Surface::settle_changes() {
   const auto mark = static_cast<Ink>(used_);
   std::size_t first = touched_count_;  // the pixels met gather at the end, in drawing order
   for (std::size_t n = touched_count_; n-- > 0;) {
+    // The pixels are scattered over megabytes: ask for one well ahead of its turn.
+    if (n >= 16) __builtin_prefetch(&pixels_[index(touch[n - 16].at)], 1);
     Ink& pixel = pixels_[index(touch[n].at)];
     if (pixel == mark) continue;
     touch[--first] = {touch[n].at, touch[n].ink, touch[n].ink != pixel};

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <span>
 #include <vector>
 
@@ -84,6 +85,13 @@ class Surface {
     return {pixels_.data() + static_cast<std::size_t>(y) * stride_, width_};
   }
   const Ink* inks() const { return pixels_.data(); }
+  // The bytes that hold the pixels from inks() on: whole large blocks for a large area.
+  std::size_t held_bytes() const { return block_bytes(pixels_.capacity()); }
+  static constexpr std::size_t kLargeBlock = std::size_t{1} << 21;
+  static constexpr bool large(std::size_t bytes) { return bytes >= kLargeBlock / 2; }
+  static constexpr std::size_t block_bytes(std::size_t bytes) {
+    return large(bytes) ? (bytes + kLargeBlock - 1) & ~(kLargeBlock - 1) : bytes;
+  }
   // Rows to a band of about 64 K pixels: how a backend sends the whole area in pieces, so that a
   // conversion to the screen's format needs little memory at any size. At least 1.
   int band_rows() const {
@@ -120,7 +128,30 @@ class Surface {
   Ink add(Rgb colour);
   void compact();
 
-  std::vector<Ink> pixels_;
+  // Areas of 1 MiB or more take whole blocks of 2 MiB that start on a 2 MiB boundary, where a
+  // system can back them with large pages: a flush's scattered reads then find their pages
+  // without a walk of the page tables.
+  template <class T>
+  struct LargeAligned {
+    using value_type = T;
+    LargeAligned() = default;
+    template <class U>
+    LargeAligned(const LargeAligned<U>&) {}
+    T* allocate(std::size_t n) {
+      const std::size_t bytes = n * sizeof(T);
+      return static_cast<T*>(large(bytes) ? ::operator new(block_bytes(bytes), align())
+                                          : ::operator new(bytes));
+    }
+    void deallocate(T* p, std::size_t n) {
+      if (large(n * sizeof(T)))
+        ::operator delete(p, align());
+      else
+        ::operator delete(p);
+    }
+    static std::align_val_t align() { return std::align_val_t{kLargeBlock}; }
+    bool operator==(const LargeAligned&) const = default;
+  };
+  std::vector<Ink, LargeAligned<Ink>> pixels_;
   std::vector<Touch> touched_;
   std::array<Rgb, kInks> colours_{};
   std::array<Ink, 64> guess_{};

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -72,6 +73,18 @@ int run_desktop(const Mode& mode, const MakeShow& make_show) {
   if (mode.kind != Mode::Kind::Embedded && wayland && *wayland)
     if (const auto status = run_wayland(make_show)) return *status;
   return run_x11(mode, make_show);
+}
+
+// A large area takes whole blocks on a block boundary; its pixels are written already, so they
+// are gathered into large pages at once. A kernel without large pages refuses both requests, and
+// the pixels stay as they are.
+void prefer_large_pages(const Surface& surface) {
+  constexpr int kCollapse = 25;  // MADV_COLLAPSE, Linux 6.1, not yet in the C library's headers
+  const std::size_t bytes = surface.held_bytes();
+  if (!Surface::large(bytes)) return;
+  auto* begin = const_cast<Surface::Ink*>(surface.inks());
+  madvise(begin, bytes, MADV_HUGEPAGE);
+  madvise(begin, bytes, kCollapse);
 }
 
 }  // namespace ps

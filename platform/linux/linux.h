@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "platform/common/pace.h"
+#include "platform/common/surface.h"
 #include "platform/desktop.h"
 
 namespace ps {
@@ -19,6 +20,8 @@ bool lock_held_by_another();
 int end_signals();
 bool end_signalled(int fd);
 
+// Asks the kernel to back the surface's pixels with large pages, now and as they grow.
+void prefer_large_pages(const Surface& surface);
 
 // The tick's countdown. Each tick falls due one period after the last fell due. A loop that
 // wakes once per frame runs the ticks that fell due within that frame one after another; after

@@ -417,6 +417,7 @@ void Wayland::place_show() {
   if (width != stage_.surface().width() || height != stage_.surface().height() ||
       !buffers_[0].buffer) {
     stage_.resize(width, height);
+    prefer_large_pages(stage_.surface());
     for (Buffer& buffer : buffers_) {
       drop_buffer(buffer);
       buffer = make_buffer(width, height);

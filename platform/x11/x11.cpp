@@ -487,6 +487,7 @@ void X11::keep_on_top(Pace::Clock::time_point now) {
 void X11::resized(int width, int height) {
   stage_.resize(width, height);
   const Surface& surface = stage_.surface();
+  prefer_large_pages(surface);
   if (image_) {
     image_->data = nullptr;  // the pixels belong to strip_
     XDestroyImage(image_);
