@@ -167,7 +167,8 @@ std::vector<Area> X11::monitors() const {
 }
 
 // The time between two refreshes of the monitor the show is on: the mode of RandR's CRTC at the
-// primary's place; 60 Hz when there is none (Xinerama, a host's window, a virtual server).
+// primary's place; 60 Hz when there is none (Xinerama, a host's window, a virtual server) or
+// when its rate is below 20 Hz, which no monitor shows: the saver wakes once a refresh.
 Pace::Clock::duration X11::refresh() const {
   double hz = 0;
   XRRScreenResources* resources =
@@ -184,7 +185,7 @@ Pace::Clock::duration X11::refresh() const {
   }
   if (resources) XRRFreeScreenResources(resources);
   return std::chrono::duration_cast<Pace::Clock::duration>(
-      std::chrono::duration<double>(1 / (hz >= 1 ? hz : 60.0)));
+      std::chrono::duration<double>(1 / (hz >= 20 ? hz : 60.0)));
 }
 
 bool X11::use_visual(Visual* visual, int depth) {
