@@ -35,7 +35,7 @@ TEST_P(TickPace, HundredTicksASecondWhenTheSaverWakesOnceAFrame) {
   const Wakes wakes = GetParam();
   const auto start = Clock::now();
   Countdown ticks;
-  ticks.allow_lateness(wakes.frame);
+  ticks.set_frame(wakes.frame);
   ticks.arm(10, false, start);
   // The ticks due after the last wake wait for the next.
   EXPECT_NEAR(ticks_run(ticks, start, wakes.every, std::chrono::seconds(10)), 1000, 3);
@@ -52,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(TickPaceAfterAStall, TheShowGoesOnOnePeriodLaterWithoutABurst) {
   const auto start = Clock::now();
   Countdown ticks;
-  ticks.allow_lateness(microseconds(16667));
+  ticks.set_frame(microseconds(16667));
   ticks.arm(10, false, start);
   const auto late = start + milliseconds(500);
   EXPECT_EQ(ticks_run(ticks, late, milliseconds(1), milliseconds(1)), 1);

@@ -35,13 +35,15 @@ class Countdown {
     interval_ = ms;
     next_ = now + std::chrono::milliseconds(ms);
   }
-  // How late a tick may run and still be run: about a frame.
-  void allow_lateness(Pace::Clock::duration late) { late_ = late; }
+  // The time between two refreshes of the screen, 60 Hz until told: the loops wake about once a
+  // frame, and a tick may run up to a frame late.
+  void set_frame(Pace::Clock::duration frame) { frame_ = frame; }
+  Pace::Clock::duration frame() const { return frame_; }
   bool due(Pace::Clock::time_point now) {
     if (interval_ <= 0 || now < next_) return false;
     const auto period = std::chrono::milliseconds(interval_);
     next_ += period;
-    if (next_ + late_ <= now) next_ = now + period;
+    if (next_ + frame_ <= now) next_ = now + period;
     return true;
   }
   bool armed() const { return interval_ > 0; }
@@ -60,9 +62,16 @@ class Countdown {
 
  private:
   Pace::Clock::time_point next_{};
-  Pace::Clock::duration late_{};
+  Pace::Clock::duration frame_ = std::chrono::microseconds(16667);
   int interval_ = 0;
 };
+
+// Runs the ticks due by now, one after another.
+inline void run_due_ticks(Countdown& ticks, Stage& stage) {
+  do
+    if (ticks.due(Pace::Clock::now())) stage.tick_due();
+  while (stage.run_pending_tick());
+}
 
 int run_x11(const Mode& mode, const MakeShow& make_show);
 // The show on the compositor WAYLAND_DISPLAY names; none when no compositor answers there.

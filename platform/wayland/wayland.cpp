@@ -107,8 +107,6 @@ class Wayland final : public Backend {
   static constexpr std::size_t kLog = 1u << 16;  // points a buffer may lag behind
   static constexpr int kBand = 32;               // rows whose damage is one box
   static constexpr std::uint32_t kOpaque = 0xFF000000;
-  // A frame at 60 Hz: how long ticks wait for the compositor to show the last commit.
-  static constexpr Pace::Clock::duration kFramePeriod = std::chrono::microseconds(16667);
 
   void make_surface(Output& output);
   void drop_surface(Output& output);
@@ -512,7 +510,6 @@ bool Wayland::open() {
   // The show's size before Load: the compositor configures each surface after its first commit.
   for (int tries = 0; tries < 8 && show_ && !show_->configured; ++tries)
     if (wl_display_roundtrip(display_) < 0) gone();
-  ticks_.allow_lateness(kFramePeriod);
   ticks_.arm(stage_.Timer1.interval(), false);
   return true;
 }
@@ -566,15 +563,13 @@ void Wayland::dispatch() {
 
 [[noreturn]] void Wayland::loop() {
   for (;;) {
-    do
-      if (ticks_.due(Pace::Clock::now())) stage_.tick_due();
-    while (stage_.run_pending_tick());
+    run_due_ticks(ticks_, stage_);
     flush();
     // Sleep until a frame, input, a signal or the next tick. While a commit waits for its frame,
     // the ticks wait for it too, up to a frame late: the saver wakes once a frame and runs the
     // ticks that fell due meanwhile one after another.
     auto wait = ticks_.left(Pace::Clock::now());
-    if (frame_) wait += kFramePeriod;
+    if (frame_) wait += ticks_.frame();
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(wait);
     look(ticks_.armed() ? static_cast<int>(left.count()) : -1);
     pace_.looked(Pace::Clock::now());

@@ -114,7 +114,6 @@ class X11 final : public Backend {
 
   Countdown ticks_;
   Pace::Clock::time_point raise_at_{};  // the earliest the next raise may come
-  Pace::Clock::duration frame_ = std::chrono::microseconds(16667);  // the primary's refresh
   Pace::Clock::time_point flushed_at_{};
   int cursor_ = 0;
   int grab_tries_ = 0;
@@ -275,8 +274,7 @@ void X11::place() {
   for (const Window black : blacks_) XDestroyWindow(display_, black);
   blacks_.clear();
   for (std::size_t i = 1; i < found.size(); ++i) blacks_.push_back(black_window(found[i]));
-  frame_ = refresh();
-  ticks_.allow_lateness(frame_);
+  ticks_.set_frame(refresh());
 }
 
 // The host keeps its window, its grabs and the input: the saver only listens for the window's
@@ -302,7 +300,6 @@ bool X11::host(Window target) {
   gc_ = XCreateGC(display_, window_, 0, nullptr);
   XSync(display_, False);  // a window destroyed since the look above ends the saver here
   resized(attributes.width, attributes.height);
-  ticks_.allow_lateness(frame_);
   set_interval(stage_.Timer1.interval());
   return true;
 }
@@ -447,13 +444,12 @@ void X11::translate(XEvent& event) {
   pollfd fds[2] = {{ConnectionNumber(display_), POLLIN, 0}, {signals_, POLLIN, 0}};
   for (;;) {
     pump(fds[0].revents != 0 ? QueuedAfterReading : QueuedAlready, fds[1].revents != 0);
-    do check_timer(Pace::Clock::now());
-    while (stage_.run_pending_tick());
+    run_due_ticks(ticks_, stage_);
     if (retry_grab()) grab();
     const auto now = Pace::Clock::now();
     keep_on_top(now);
     // A quarter of a frame of slack: a tick late by a millisecond or two must not halve the rate.
-    if (stage_.surface().dirty() && (now - flushed_at_ >= frame_ * 3 / 4 || !ticks_.armed())) {
+    if (stage_.surface().dirty() && (now - flushed_at_ >= ticks_.frame() * 3 / 4 || !ticks_.armed())) {
       flushed_at_ = now;
       flush();
     }
@@ -463,7 +459,7 @@ void X11::translate(XEvent& event) {
 
     // Sleep until input, a signal or the first tick due once a flush may go again: the saver
     // wakes about once a frame, and the ticks that fell due meanwhile run one after another.
-    const auto wait = ticks_.left(Pace::Clock::now(), flushed_at_ + frame_ * 3 / 4);
+    const auto wait = ticks_.left(Pace::Clock::now(), flushed_at_ + ticks_.frame() * 3 / 4);
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     if ((retry_grab() || covered_) && timeout.tv_nsec > 10000000)
