@@ -1,17 +1,16 @@
-// The Linux desktop on Xlib: the show's window over the primary monitor (RandR 1.5, else
+// The Linux desktop on XCB: the show's window over the primary monitor (RandR 1.5, else
 // Xinerama) and a black one over every other, all override-redirect and kept on top; keyboard
 // and pointer grabbed, the X connection and the end signals translated into the show's events,
 // and the surface sent as the pixels changed since the last flush, at most once per refresh of
 // the primary monitor while the show ticks 100 times a second. In a saver host's window it
-// only draws, follows that window's size and ends with it. Needs a TrueColor visual; on any
-// other the saver says so and ends with status 1.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/Xinerama.h>
-#include <X11/extensions/Xrandr.h>
+// only draws, follows that window's size and ends with it. Needs a TrueColor visual of 8, 16,
+// 24 or 32 bits a pixel; on any other the saver says so and ends with status 1.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
+#include <xcb/randr.h>
+#include <xcb/xcb.h>
+#include <xcb/xinerama.h>
 
 #include <algorithm>
 #include <array>
@@ -22,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "platform/common/flush.h"
@@ -29,13 +29,10 @@
 #include "platform/desktop.h"
 #include "platform/linux/linux.h"
 
-// For _XSend, last: it defines min and max as macros.
-#include <X11/Xlibint.h>
-#undef min
-#undef max
-
 namespace ps {
 namespace {
+
+using Clock = Pace::Clock;
 
 struct Area {
   int x = 0, y = 0, width = 0, height = 0;
@@ -44,84 +41,101 @@ struct Area {
   }
 };
 
-// A host's window that goes away takes the show with it. Xlib reports a drawing request on a
-// destroyed window as an error naming it, which may come before its DestroyNotify.
-Window host_window = 0;
+// What XCB hands out, replies and events, is the caller's to free.
+struct Free {
+  void operator()(void* p) const { std::free(p); }
+};
+template <class T>
+using Owned = std::unique_ptr<T, Free>;
 
-[[noreturn]] void host_gone() {
-  std::fputs("pairstream: the host's window went away\n", stderr);
-  _exit(1);
-}
+constexpr std::uint8_t kBadWindow = 3, kBadDrawable = 9;
+constexpr std::uint32_t kInput = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_BUTTON_PRESS |
+                                 XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION;
+constexpr std::uint32_t kPointerInput = kInput & ~XCB_EVENT_MASK_KEY_PRESS;
+// While another client holds an input, the saver looks again this often.
+constexpr auto kGrabRetry = std::chrono::milliseconds(100);
 
 class X11 final : public Backend {
  public:
-  X11(Display* display, bool previous, int signals)
-      : display_(display), signals_(signals), previous_(previous) {}
+  X11(xcb_connection_t* connection, xcb_screen_t* screen, bool previous, int signals)
+      : c_(connection), screen_(screen), root_(screen->root), signals_(signals),
+        previous_(previous) {}
 
   Stage& stage() { return stage_; }
   bool open();
-  bool host(Window target);
+  bool host(xcb_window_t target);
   void show();
   [[noreturn]] void loop();
 
   // Backend.
   void window_state(int) override {}  // the window is created covering the monitor
-  void set_interval(int ms) override;
+  void set_interval(int ms) override { ticks_.arm(ms, stage_.in_tick()); }
   bool another_instance() override { return previous_; }
   int show_cursor(std::int32_t show) override;
   int service() override;
   [[noreturn]] void end() override { _exit(0); }
 
  private:
-  std::vector<Area> monitors() const;
-  Pace::Clock::duration refresh() const;
+  std::vector<Area> monitors();
+  Clock::duration refresh();
   void place();
-  Window black_window(const Area& area);
-  bool use_visual(Visual* visual, int depth);
-  bool retry_grab() const { return !hosted_ && !grabbed_ && viewable_ && grab_tries_ < 100; }
-  void pump(int mode, bool signals);
-  void translate(XEvent& event);
-  void check_timer(Pace::Clock::time_point now);
+  xcb_window_t black_window(const Area& area);
+  void raise(xcb_window_t window);
+  bool use_visual(xcb_visualid_t id, std::uint8_t depth);
+  xcb_atom_t atom(const char* name);
+  bool grab_wanted() const { return !hosted_ && viewable_ && !(keyboard_ && pointer_); }
   void grab();
-  void keep_on_top(Pace::Clock::time_point now);
+  void pump(bool read, bool signals);
+  void translate(const xcb_generic_event_t& event);
+  void keep_on_top(Clock::time_point now);
   void apply_cursor();
   void resized(int width, int height);
   void flush();
-  void send_requests();
   void send_whole();
-  unsigned long pixel(Rgb rgb) const;
+  std::uint32_t pixel(Rgb rgb) const;
+  [[noreturn]] void host_gone();
 
   Stage stage_{*this};
   Pace pace_;
   Flush flush_;
-  Display* display_;
-  Window root_ = 0;
-  Window window_ = 0;
-  Area primary_;
-  std::vector<Window> blacks_;  // one over each monitor but the primary
-  GC gc_ = nullptr;
-  Visual* visual_ = nullptr;
-  int depth_ = 0;
-  Cursor invisible_ = 0;
-  Atom delete_window_ = 0;
-  int randr_event_ = -1;
-  int signals_;
-  XImage* image_ = nullptr;  // a strip of the picture in the server's format
-  std::vector<char> strip_;
-  std::array<int, 3> shift_{};
-  unsigned long opaque_ = 0;  // the alpha bits of a 32-bit visual, all set
-  bool words_ = false;        // the strip's pixels are 32-bit words in this machine's order
-
   Countdown ticks_;
-  Pace::Clock::time_point raise_at_{};  // the earliest the next raise may come
-  Pace::Clock::time_point flushed_at_{};
+  xcb_connection_t* c_;
+  xcb_screen_t* screen_;
+  xcb_window_t root_;
+  xcb_window_t window_ = 0;
+  Area primary_;
+  std::vector<xcb_window_t> blacks_;  // one over each monitor but the primary
+  xcb_gcontext_t gc_ = 0;
+  xcb_cursor_t invisible_ = 0;
+  xcb_atom_t protocols_ = 0, delete_window_ = 0;
+  int randr_event_ = -1;  // none without RandR 1.5
+  bool xinerama_ = false;
+  int signals_;
+  xcb_generic_event_t* held_ = nullptr;  // taken from the queue as the loop was to sleep
+
+  // The picture in the server's format: masks, pixel size and order, and a band of rows.
+  std::array<std::uint32_t, 3> masks_{};
+  std::array<int, 3> shift_{};
+  std::uint32_t opaque_ = 0;  // the bits of the depth that no colour uses, all set
+  std::uint8_t depth_ = 0;
+  int bytes_per_pixel_ = 4;
+  int pad_bits_ = 32;
+  bool lsb_first_ = true;
+  std::uint32_t request_bytes_ = 0;  // the longest request the server takes
+  std::size_t line_bytes_ = 0;
+  int band_rows_ = 1;
+  std::vector<std::uint8_t> strip_;
+
+  Clock::time_point raise_at_{};  // the earliest the next raise may come
+  Clock::time_point grab_at_{};   // the next look at inputs another client holds
+  Clock::time_point flushed_at_{};
   int cursor_ = 0;
-  int grab_tries_ = 0;
   unsigned pressed_ = 0;  // the button pressed and not yet released, 0 if none
   bool previous_;
   bool hosted_ = false;  // drawing into a host's window: no grabs, no cursor, no input
   bool viewable_ = false;
-  bool grabbed_ = false;
+  bool keyboard_ = false;  // grabbed
+  bool pointer_ = false;
   bool exposed_ = false;
   bool mapped_ = false;
   bool covered_ = false;  // something came over one of the saver's windows since the last raise
@@ -130,7 +144,7 @@ class X11 final : public Backend {
 // The monitors, the primary first: RandR 1.5's (the one marked primary, else the first), else
 // Xinerama's heads, else the whole screen. A monitor that overlaps one before it is left out:
 // mirrored outputs show one window, and no two of the saver's windows fight to be on top.
-std::vector<Area> X11::monitors() const {
+std::vector<Area> X11::monitors() {
   std::vector<Area> found;
   const auto add = [&](Area area, bool primary) {
     if (area.width <= 0 || area.height <= 0) return;
@@ -139,104 +153,151 @@ std::vector<Area> X11::monitors() const {
     else
       found.push_back(area);
   };
-  int count = 0, major = 0, minor = 0;
-  if (randr_event_ >= 0 && XRRQueryVersion(display_, &major, &minor) &&
-      major * 100 + minor >= 105) {
-    if (XRRMonitorInfo* listed = XRRGetMonitors(display_, root_, True, &count)) {
-      for (int i = 0; i < count; ++i)
-        add({listed[i].x, listed[i].y, listed[i].width, listed[i].height}, listed[i].primary);
-      XRRFreeMonitors(listed);
-    }
+  if (randr_event_ >= 0) {
+    const Owned<xcb_randr_get_monitors_reply_t> listed(
+        xcb_randr_get_monitors_reply(c_, xcb_randr_get_monitors(c_, root_, 1), nullptr));
+    for (auto m = listed ? xcb_randr_get_monitors_monitors_iterator(listed.get())
+                         : xcb_randr_monitor_info_iterator_t{};
+         m.rem > 0; xcb_randr_monitor_info_next(&m))
+      add({m.data->x, m.data->y, m.data->width, m.data->height}, m.data->primary != 0);
   }
-  if (found.empty() && XineramaIsActive(display_)) {
-    if (XineramaScreenInfo* heads = XineramaQueryScreens(display_, &count)) {
-      for (int i = 0; i < count; ++i)
-        add({heads[i].x_org, heads[i].y_org, heads[i].width, heads[i].height}, false);
-      XFree(heads);
-    }
+  if (found.empty() && xinerama_) {
+    const Owned<xcb_xinerama_is_active_reply_t> active(
+        xcb_xinerama_is_active_reply(c_, xcb_xinerama_is_active(c_), nullptr));
+    const Owned<xcb_xinerama_query_screens_reply_t> heads(
+        active && active->state ? xcb_xinerama_query_screens_reply(
+                                      c_, xcb_xinerama_query_screens(c_), nullptr)
+                                : nullptr);
+    const xcb_xinerama_screen_info_t* head =
+        heads ? xcb_xinerama_query_screens_screen_info(heads.get()) : nullptr;
+    for (int i = 0; heads && i < xcb_xinerama_query_screens_screen_info_length(heads.get()); ++i)
+      add({head[i].x_org, head[i].y_org, head[i].width, head[i].height}, false);
   }
-  const int screen = DefaultScreen(display_);
-  if (found.empty())
-    add({0, 0, DisplayWidth(display_, screen), DisplayHeight(display_, screen)}, true);
+  if (found.empty()) {  // the screen's size now, which the setup's may no longer be
+    const Owned<xcb_get_geometry_reply_t> root(
+        xcb_get_geometry_reply(c_, xcb_get_geometry(c_, root_), nullptr));
+    if (root) add({0, 0, root->width, root->height}, true);
+  }
   std::vector<Area> apart;
   for (const Area& area : found)
     if (std::none_of(apart.begin(), apart.end(), [&](const Area& a) { return a.meets(area); }))
       apart.push_back(area);
+  if (apart.empty()) apart.push_back({0, 0, screen_->width_in_pixels, screen_->height_in_pixels});
   return apart;
 }
 
 // The time between two refreshes of the monitor the show is on: the mode of RandR's CRTC at the
 // primary's place; 60 Hz when there is none (Xinerama, a host's window, a virtual server) or
 // when its rate is below 20 Hz, which no monitor shows: the saver wakes once a refresh.
-Pace::Clock::duration X11::refresh() const {
+Clock::duration X11::refresh() {
   double hz = 0;
-  XRRScreenResources* resources =
-      randr_event_ >= 0 ? XRRGetScreenResourcesCurrent(display_, root_) : nullptr;
-  for (int c = 0; resources && c < resources->ncrtc && hz == 0; ++c) {
-    XRRCrtcInfo* crtc = XRRGetCrtcInfo(display_, resources, resources->crtcs[c]);
-    if (crtc && crtc->mode != None && crtc->x == primary_.x && crtc->y == primary_.y)
-      for (int m = 0; m < resources->nmode; ++m) {
-        const XRRModeInfo& mode = resources->modes[m];
-        if (mode.id == crtc->mode && mode.hTotal != 0 && mode.vTotal != 0)
-          hz = double(mode.dotClock) / (double(mode.hTotal) * double(mode.vTotal));
-      }
-    if (crtc) XRRFreeCrtcInfo(crtc);
+  const Owned<xcb_randr_get_screen_resources_current_reply_t> resources(
+      randr_event_ >= 0 ? xcb_randr_get_screen_resources_current_reply(
+                              c_, xcb_randr_get_screen_resources_current(c_, root_), nullptr)
+                        : nullptr);
+  const int crtcs =
+      resources ? xcb_randr_get_screen_resources_current_crtcs_length(resources.get()) : 0;
+  for (int i = 0; i < crtcs && hz == 0; ++i) {
+    const Owned<xcb_randr_get_crtc_info_reply_t> crtc(xcb_randr_get_crtc_info_reply(
+        c_,
+        xcb_randr_get_crtc_info(c_, xcb_randr_get_screen_resources_current_crtcs(resources.get())[i],
+                                resources->config_timestamp),
+        nullptr));
+    if (!crtc || crtc->mode == XCB_NONE || crtc->x != primary_.x || crtc->y != primary_.y) continue;
+    const xcb_randr_mode_info_t* modes =
+        xcb_randr_get_screen_resources_current_modes(resources.get());
+    for (int m = 0; m < xcb_randr_get_screen_resources_current_modes_length(resources.get()); ++m)
+      if (modes[m].id == crtc->mode && modes[m].htotal != 0 && modes[m].vtotal != 0)
+        hz = double(modes[m].dot_clock) / (double(modes[m].htotal) * double(modes[m].vtotal));
   }
-  if (resources) XRRFreeScreenResources(resources);
-  return std::chrono::duration_cast<Pace::Clock::duration>(
+  return std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double>(1 / (hz >= 20 ? hz : 60.0)));
 }
 
-bool X11::use_visual(Visual* visual, int depth) {
-  if (visual->c_class != TrueColor) return false;
-  visual_ = visual;
+// The visual's masks, and the layout of its pixels in an image: what pixel() and send_whole()
+// need to write the server's format.
+bool X11::use_visual(xcb_visualid_t id, std::uint8_t depth) {
+  const xcb_visualtype_t* visual = nullptr;
+  for (auto d = xcb_screen_allowed_depths_iterator(screen_); d.rem > 0 && !visual;
+       xcb_depth_next(&d))
+    for (auto v = xcb_depth_visuals_iterator(d.data); v.rem > 0; xcb_visualtype_next(&v))
+      if (v.data->visual_id == id) visual = v.data;
+  const xcb_setup_t* setup = xcb_get_setup(c_);
+  const xcb_format_t* format = nullptr;
+  for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem > 0; xcb_format_next(&f))
+    if (f.data->depth == depth) format = f.data;
+  if (!visual || visual->_class != XCB_VISUAL_CLASS_TRUE_COLOR || !format ||
+      format->bits_per_pixel % 8 != 0 || format->bits_per_pixel > 32)
+    return false;
   depth_ = depth;
-  for (int c = 0; c < 3; ++c) {
-    const unsigned long mask = c == 0   ? visual_->red_mask
-                               : c == 1 ? visual_->green_mask
-                                        : visual_->blue_mask;
-    shift_[c] = mask ? std::countr_zero(mask) - (8 - std::popcount(mask)) : 0;
-  }
-  const unsigned long all = depth_ >= 32 ? 0xFFFFFFFFul : (1ul << depth_) - 1;
-  opaque_ = all & ~(visual_->red_mask | visual_->green_mask | visual_->blue_mask);
+  bytes_per_pixel_ = format->bits_per_pixel / 8;
+  pad_bits_ = format->scanline_pad;
+  lsb_first_ = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
+  masks_ = {visual->red_mask, visual->green_mask, visual->blue_mask};
+  for (int c = 0; c < 3; ++c)
+    shift_[c] = masks_[c] ? std::countr_zero(masks_[c]) - (8 - std::popcount(masks_[c])) : 0;
+  const std::uint32_t all = depth >= 32 ? 0xFFFFFFFFu : (1u << depth) - 1;
+  opaque_ = all & ~(masks_[0] | masks_[1] | masks_[2]);
+  request_bytes_ = xcb_get_maximum_request_length(c_) * 4;
   return true;
 }
 
+xcb_atom_t X11::atom(const char* name) {
+  const Owned<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+      c_, xcb_intern_atom(c_, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+      nullptr));
+  return reply ? reply->atom : XCB_NONE;
+}
+
 bool X11::open() {
-  const int screen = DefaultScreen(display_);
-  root_ = RootWindow(display_, screen);
-  if (!use_visual(DefaultVisual(display_, screen), DefaultDepth(display_, screen))) {
+  if (!use_visual(screen_->root_visual, screen_->root_depth)) {
     std::fputs("pairstream: the display's default visual is not TrueColor\n", stderr);
     return false;
   }
-
   // The monitors change with the screen's size (the root's ConfigureNotify, which is also all
   // that RandR 1.5's monitor requests send) or with a CRTC's mode (RandR's screen change).
-  int error_base = 0;
-  if (XRRQueryExtension(display_, &randr_event_, &error_base))
-    XRRSelectInput(display_, root_, RRScreenChangeNotifyMask);
-  else
-    randr_event_ = -1;
-  XSelectInput(display_, root_, StructureNotifyMask);
+  const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c_, &xcb_randr_id);
+  if (randr && randr->present) {
+    const Owned<xcb_randr_query_version_reply_t> version(
+        xcb_randr_query_version_reply(c_, xcb_randr_query_version(c_, 1, 5), nullptr));
+    if (version && version->major_version * 100 + version->minor_version >= 105) {
+      randr_event_ = randr->first_event;
+      xcb_randr_select_input(c_, root_, XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE);
+    }
+  }
+  const xcb_query_extension_reply_t* xinerama = xcb_get_extension_data(c_, &xcb_xinerama_id);
+  xinerama_ = xinerama && xinerama->present;
+  const std::uint32_t root_events = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+  xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &root_events);
 
-  const char blank = 0;
-  const Pixmap empty = XCreateBitmapFromData(display_, root_, &blank, 1, 1);
-  XColor black{};
-  invisible_ = XCreatePixmapCursor(display_, empty, empty, &black, &black, 0, 0);
-  XFreePixmap(display_, empty);
+  const xcb_pixmap_t empty = xcb_generate_id(c_);
+  const xcb_gcontext_t clear = xcb_generate_id(c_);
+  const std::uint32_t zero = 0;
+  const xcb_rectangle_t all{0, 0, 1, 1};
+  xcb_create_pixmap(c_, 1, empty, root_, 1, 1);
+  xcb_create_gc(c_, clear, empty, XCB_GC_FOREGROUND, &zero);
+  xcb_poly_fill_rectangle(c_, empty, clear, 1, &all);
+  invisible_ = xcb_generate_id(c_);
+  xcb_create_cursor(c_, invisible_, empty, empty, 0, 0, 0, 0, 0, 0, 0, 0);
+  xcb_free_gc(c_, clear);
+  xcb_free_pixmap(c_, empty);
 
   // The show's window is a black one that also draws, wears the pointer the show asks for and
-  // hears its exposure and size; place() puts it over the primary monitor.
-  delete_window_ = XInternAtom(display_, "WM_DELETE_WINDOW", False);
+  // hears its exposure, size and focus; place() puts it over the primary monitor.
+  protocols_ = atom("WM_PROTOCOLS");
+  delete_window_ = atom("WM_DELETE_WINDOW");
   window_ = black_window({0, 0, 1, 1});
-  XSelectInput(display_, window_,
-               KeyPressMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
-                   ExposureMask | StructureNotifyMask | VisibilityChangeMask);
-  XUndefineCursor(display_, window_);
-  XStoreName(display_, window_, "pairstream");
-  XClassHint hint{const_cast<char*>("pairstream"), const_cast<char*>("pairstream")};
-  XSetClassHint(display_, window_, &hint);
-  gc_ = XCreateGC(display_, window_, 0, nullptr);
+  const std::uint32_t show_values[] = {
+      kInput | XCB_EVENT_MASK_ENTER_WINDOW | XCB_EVENT_MASK_VISIBILITY_CHANGE |
+          XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_FOCUS_CHANGE,
+      XCB_NONE};
+  xcb_change_window_attributes(c_, window_, XCB_CW_EVENT_MASK | XCB_CW_CURSOR, show_values);
+  xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                      10, "pairstream");
+  xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                      22, "pairstream\0pairstream");
+  gc_ = xcb_generate_id(c_);
+  xcb_create_gc(c_, gc_, window_, 0, nullptr);
   place();
   resized(primary_.width, primary_.height);
   set_interval(stage_.Timer1.interval());
@@ -247,21 +308,26 @@ bool X11::open() {
 // server paints its background: it costs the saver nothing. Override-redirect, as X's lockers
 // and saver daemons make theirs: no window manager stacks, decorates or lists it, so no panel
 // stays over it and no taskbar shows it; no one but the saver places it.
-Window X11::black_window(const Area& area) {
-  const int screen = DefaultScreen(display_);
-  XSetWindowAttributes attributes{};
-  attributes.background_pixel = BlackPixel(display_, screen);
-  attributes.override_redirect = True;
-  attributes.cursor = invisible_;
-  attributes.event_mask =
-      KeyPressMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | VisibilityChangeMask;
-  const Window made = XCreateWindow(
-      display_, root_, area.x, area.y, static_cast<unsigned>(area.width),
-      static_cast<unsigned>(area.height), 0, CopyFromParent, InputOutput, CopyFromParent,
-      CWBackPixel | CWOverrideRedirect | CWCursor | CWEventMask, &attributes);
-  XSetWMProtocols(display_, made, &delete_window_, 1);
-  if (mapped_) XMapRaised(display_, made);
+xcb_window_t X11::black_window(const Area& area) {
+  const xcb_window_t made = xcb_generate_id(c_);
+  const std::uint32_t values[] = {
+      screen_->black_pixel, 1,
+      kInput | XCB_EVENT_MASK_ENTER_WINDOW | XCB_EVENT_MASK_VISIBILITY_CHANGE, invisible_};
+  xcb_create_window(c_, XCB_COPY_FROM_PARENT, made, root_, static_cast<std::int16_t>(area.x),
+                    static_cast<std::int16_t>(area.y), static_cast<std::uint16_t>(area.width),
+                    static_cast<std::uint16_t>(area.height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                    XCB_COPY_FROM_PARENT,
+                    XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK | XCB_CW_CURSOR,
+                    values);
+  xcb_change_property(c_, XCB_PROP_MODE_REPLACE, made, protocols_, XCB_ATOM_ATOM, 32, 1,
+                      &delete_window_);
+  if (mapped_) raise(made), xcb_map_window(c_, made);
   return made;
+}
+
+void X11::raise(xcb_window_t window) {
+  const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+  xcb_configure_window(c_, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
 }
 
 // The show's window over the primary monitor, a black one over each other: at start and each
@@ -269,9 +335,14 @@ Window X11::black_window(const Area& area) {
 void X11::place() {
   const std::vector<Area> found = monitors();
   primary_ = found.front();
-  XMoveResizeWindow(display_, window_, primary_.x, primary_.y,
-                    static_cast<unsigned>(primary_.width), static_cast<unsigned>(primary_.height));
-  for (const Window black : blacks_) XDestroyWindow(display_, black);
+  const std::uint32_t values[] = {
+      static_cast<std::uint32_t>(primary_.x), static_cast<std::uint32_t>(primary_.y),
+      static_cast<std::uint32_t>(primary_.width), static_cast<std::uint32_t>(primary_.height)};
+  xcb_configure_window(c_, window_,
+                       XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                           XCB_CONFIG_WINDOW_HEIGHT,
+                       values);
+  for (const xcb_window_t black : blacks_) xcb_destroy_window(c_, black);
   blacks_.clear();
   for (std::size_t i = 1; i < found.size(); ++i) blacks_.push_back(black_window(found[i]));
   ticks_.set_frame(refresh());
@@ -279,51 +350,59 @@ void X11::place() {
 
 // The host keeps its window, its grabs and the input: the saver only listens for the window's
 // size, exposure and end, which any number of clients may do.
-bool X11::host(Window target) {
-  XWindowAttributes attributes{};
+bool X11::host(xcb_window_t target) {
   if (target == 0) {
     std::fputs("pairstream: no window id could be read from the arguments\n", stderr);
     return false;
   }
-  if (!XGetWindowAttributes(display_, target, &attributes)) {
-    std::fprintf(stderr, "pairstream: 0x%lx is not a window\n", target);
+  const Owned<xcb_get_window_attributes_reply_t> attributes(
+      xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, target), nullptr));
+  const Owned<xcb_get_geometry_reply_t> geometry(
+      xcb_get_geometry_reply(c_, xcb_get_geometry(c_, target), nullptr));
+  if (!attributes || !geometry) {
+    std::fprintf(stderr, "pairstream: 0x%x is not a window\n", target);
     return false;
   }
-  if (!use_visual(attributes.visual, attributes.depth)) {
-    std::fprintf(stderr, "pairstream: the visual of the window 0x%lx is not TrueColor\n", target);
+  for (auto s = xcb_setup_roots_iterator(xcb_get_setup(c_)); s.rem > 0; xcb_screen_next(&s))
+    if (s.data->root == geometry->root) screen_ = s.data;
+  root_ = geometry->root;
+  if (!use_visual(attributes->visual, geometry->depth)) {
+    std::fprintf(stderr, "pairstream: the visual of the window 0x%x is not TrueColor\n", target);
     return false;
   }
   hosted_ = true;
-  host_window = window_ = target;
-  root_ = attributes.root;
-  XSelectInput(display_, window_, StructureNotifyMask | ExposureMask);
-  gc_ = XCreateGC(display_, window_, 0, nullptr);
-  XSync(display_, False);  // a window destroyed since the look above ends the saver here
-  resized(attributes.width, attributes.height);
+  window_ = target;
+  const std::uint32_t events = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_EXPOSURE;
+  // A window destroyed since the look above ends the saver here.
+  if (Owned<xcb_generic_error_t> refused{xcb_request_check(
+          c_, xcb_change_window_attributes_checked(c_, window_, XCB_CW_EVENT_MASK, &events))})
+    host_gone();
+  gc_ = xcb_generate_id(c_);
+  xcb_create_gc(c_, gc_, window_, 0, nullptr);
+  resized(geometry->width, geometry->height);
   set_interval(stage_.Timer1.interval());
   return true;
+}
+
+[[noreturn]] void X11::host_gone() {
+  std::fputs("pairstream: the host's window went away\n", stderr);
+  _exit(1);
 }
 
 void X11::show() {
   if (!hosted_) {
     mapped_ = true;
-    XMapRaised(display_, window_);
-    for (const Window black : blacks_) XMapRaised(display_, black);
+    raise(window_), xcb_map_window(c_, window_);
+    for (const xcb_window_t black : blacks_) raise(black), xcb_map_window(c_, black);
   } else {
     // As in a window of its own, what Load drew is sent once it returns, and sending it during
     // the scatter would stall the scatter on the server.
-    XWindowAttributes attributes{};
-    viewable_ =
-        XGetWindowAttributes(display_, window_, &attributes) && attributes.map_state != IsUnmapped;
+    const Owned<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, window_), nullptr));
+    viewable_ = attributes && attributes->map_state != XCB_MAP_STATE_UNMAPPED;
     exposed_ = true;
   }
-  XFlush(display_);
-}
-
-void X11::set_interval(int ms) { ticks_.arm(ms, stage_.in_tick()); }
-
-void X11::check_timer(Pace::Clock::time_point now) {
-  if (ticks_.due(now)) stage_.tick_due();
+  xcb_flush(c_);
 }
 
 int X11::show_cursor(std::int32_t show) {
@@ -333,106 +412,134 @@ int X11::show_cursor(std::int32_t show) {
 }
 
 void X11::apply_cursor() {
-  const Cursor wear = cursor_ < 0 ? invisible_ : None;
-  if (wear)
-    XDefineCursor(display_, window_, wear);
-  else
-    XUndefineCursor(display_, window_);
-  if (grabbed_)
-    XChangeActivePointerGrab(display_, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
-                             wear, CurrentTime);
-  XFlush(display_);
+  const xcb_cursor_t wear = cursor_ < 0 ? invisible_ : XCB_NONE;
+  xcb_change_window_attributes(c_, window_, XCB_CW_CURSOR, &wear);
+  if (pointer_) xcb_change_active_pointer_grab(c_, wear, XCB_CURRENT_TIME, kPointerInput);
+  xcb_flush(c_);
 }
 
+// Input that ends the show must not reach another program, and motion anywhere counts. What
+// another client holds is taken once it lets go (its release sends the show's window focus or
+// an enter) or at the next retry; until then the show's window has the focus, so that a key
+// never reaches a window under it.
 void X11::grab() {
-  // Input that ends the show must not reach another program, and motion anywhere counts.
-  if (hosted_ || grabbed_ || !viewable_) return;
-  const int keyboard =
-      XGrabKeyboard(display_, window_, False, GrabModeAsync, GrabModeAsync, CurrentTime);
-  const int pointer = XGrabPointer(
-      display_, window_, False, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
-      GrabModeAsync, GrabModeAsync, None, cursor_ < 0 ? invisible_ : None, CurrentTime);
-  grabbed_ = keyboard == GrabSuccess && pointer == GrabSuccess;
-  ++grab_tries_;
+  grab_at_ = Clock::now() + kGrabRetry;
+  const auto keyboard = xcb_grab_keyboard(c_, 0, window_, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
+                                          XCB_GRAB_MODE_ASYNC);
+  const auto pointer = xcb_grab_pointer(c_, 0, window_, kPointerInput, XCB_GRAB_MODE_ASYNC,
+                                        XCB_GRAB_MODE_ASYNC, XCB_NONE,
+                                        cursor_ < 0 ? invisible_ : XCB_NONE, XCB_CURRENT_TIME);
+  const Owned<xcb_grab_keyboard_reply_t> had_keyboard(
+      xcb_grab_keyboard_reply(c_, keyboard, nullptr));
+  const Owned<xcb_grab_pointer_reply_t> had_pointer(xcb_grab_pointer_reply(c_, pointer, nullptr));
+  keyboard_ = had_keyboard && had_keyboard->status == XCB_GRAB_STATUS_SUCCESS;
+  pointer_ = had_pointer && had_pointer->status == XCB_GRAB_STATUS_SUCCESS;
+  if (!keyboard_)
+    xcb_set_input_focus(c_, XCB_INPUT_FOCUS_POINTER_ROOT, window_, XCB_CURRENT_TIME);
 }
 
 int X11::service() {
   // Every look is a system call or two: make one about once per millisecond. The picture waits
   // for the tick's end, so that the screen only ever shows the show between ticks.
-  const auto now = Pace::Clock::now();
+  const auto now = Clock::now();
   if (pace_.due(now)) {
-    pump(QueuedAfterReading, true);
-    check_timer(now);
+    pump(true, true);
+    if (ticks_.due(now)) stage_.tick_due();
     stage_.run_pending_tick();
   }
   return Pace::kCalls;
 }
 
-// Takes the end signals when `signals`, and the X events queued by `mode`'s rule.
-void X11::pump(int mode, bool signals) {
+// Takes the end signals when `signals`, then every event XCB holds, and with `read` every event
+// waiting on the connection.
+void X11::pump(bool read, bool signals) {
   if (signals && end_signalled(signals_)) stage_.show().QueryUnload();
-  for (int queued = XEventsQueued(display_, mode); queued > 0;
-       queued = XEventsQueued(display_, QueuedAlready)) {
-    XEvent event;
-    XNextEvent(display_, &event);
-    translate(event);
+  if (held_) {
+    const Owned<xcb_generic_event_t> event(held_);
+    held_ = nullptr;
+    translate(*event);
   }
-  if (exposed_) send_whole();
+  while (const Owned<xcb_generic_event_t> event{read ? xcb_poll_for_event(c_)
+                                                     : xcb_poll_for_queued_event(c_)})
+    translate(*event);
+  if (xcb_connection_has_error(c_)) _exit(1);  // the server went away: end at once
 }
 
-void X11::translate(XEvent& event) {
+void X11::translate(const xcb_generic_event_t& event) {
   Events& form = stage_.show();
-  switch (event.type) {
-    case KeyPress:
+  switch (event.response_type & 0x7F) {
+    case 0: {  // a refused request is not fatal, unless it names the host's window, then gone
+      const auto& error = reinterpret_cast<const xcb_generic_error_t&>(event);
+      if (hosted_ && error.resource_id == window_ &&
+          (error.error_code == kBadWindow || error.error_code == kBadDrawable))
+        host_gone();
+      break;
+    }
+    case XCB_KEY_PRESS:
       form.KeyDown();
       break;
-    case ButtonPress:
-      if (event.xbutton.button >= Button1 && event.xbutton.button <= Button3)
-        pressed_ = event.xbutton.button;
+    case XCB_BUTTON_PRESS: {
+      const auto button = reinterpret_cast<const xcb_button_press_event_t&>(event).detail;
+      if (button >= 1 && button <= 3) pressed_ = button;
       break;
-    case ButtonRelease:
-      if (pressed_ != 0 && event.xbutton.button == pressed_) form.Click();
+    }
+    case XCB_BUTTON_RELEASE: {
+      const auto button = reinterpret_cast<const xcb_button_release_event_t&>(event).detail;
+      if (pressed_ != 0 && button == pressed_) form.Click();
       pressed_ = 0;
       break;
-    case MotionNotify:  // from any of the saver's windows, in the show window's coordinates
-      form.MouseMove(static_cast<float>(event.xmotion.x_root - primary_.x),
-                     static_cast<float>(event.xmotion.y_root - primary_.y));
+    }
+    case XCB_MOTION_NOTIFY: {  // from any of the saver's windows, in the show window's coordinates
+      const auto& motion = reinterpret_cast<const xcb_motion_notify_event_t&>(event);
+      form.MouseMove(static_cast<float>(motion.root_x - primary_.x),
+                     static_cast<float>(motion.root_y - primary_.y));
       break;
-    case ClientMessage:
-      if (static_cast<Atom>(event.xclient.data.l[0]) == delete_window_) form.QueryUnload();
+    }
+    case XCB_CLIENT_MESSAGE:
+      if (reinterpret_cast<const xcb_client_message_event_t&>(event).data.data32[0] ==
+          delete_window_)
+        form.QueryUnload();
       break;
-    case Expose:
+    case XCB_FOCUS_IN:  // another client let the keyboard go
+      if (reinterpret_cast<const xcb_focus_in_event_t&>(event).mode == XCB_NOTIFY_MODE_UNGRAB &&
+          grab_wanted())
+        grab();
+      break;
+    case XCB_ENTER_NOTIFY:  // another client let the pointer go
+      if (reinterpret_cast<const xcb_enter_notify_event_t&>(event).mode == XCB_NOTIFY_MODE_UNGRAB &&
+          grab_wanted())
+        grab();
+      break;
+    case XCB_EXPOSE:
       exposed_ = true;
       break;
-    case MapNotify:
+    case XCB_MAP_NOTIFY:
       viewable_ = true;
       exposed_ = true;
-      grab();
+      if (grab_wanted()) grab();
       break;
-    case UnmapNotify:
+    case XCB_UNMAP_NOTIFY:
       viewable_ = false;
       break;
-    case DestroyNotify:
-      if (hosted_ && event.xdestroywindow.window == window_) host_gone();
+    case XCB_DESTROY_NOTIFY:
+      if (hosted_ && reinterpret_cast<const xcb_destroy_notify_event_t&>(event).window == window_)
+        host_gone();
       break;
-    case VisibilityNotify:  // something came over one of the saver's windows
-      covered_ = covered_ || event.xvisibility.state != VisibilityUnobscured;
+    case XCB_VISIBILITY_NOTIFY:  // something came over one of the saver's windows
+      covered_ = covered_ || reinterpret_cast<const xcb_visibility_notify_event_t&>(event).state !=
+                                 XCB_VISIBILITY_UNOBSCURED;
       break;
-    case ConfigureNotify:
-      if (!hosted_ && event.xconfigure.window == root_) {
-        if (randr_event_ >= 0) XRRUpdateConfiguration(&event);
-        place();
-      }
-      if (event.xconfigure.window == window_ &&
-          (event.xconfigure.width != stage_.surface().width() ||
-           event.xconfigure.height != stage_.surface().height()))
-        resized(event.xconfigure.width, event.xconfigure.height);
+    case XCB_CONFIGURE_NOTIFY: {
+      const auto& configure = reinterpret_cast<const xcb_configure_notify_event_t&>(event);
+      if (!hosted_ && configure.window == root_) place();
+      if (configure.window == window_ && (configure.width != stage_.surface().width() ||
+                                          configure.height != stage_.surface().height()))
+        resized(configure.width, configure.height);
       break;
+    }
     default:
-      if (randr_event_ >= 0 && event.type == randr_event_ + RRScreenChangeNotify) {
-        XRRUpdateConfiguration(&event);
+      if (randr_event_ >= 0 && event.response_type == randr_event_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY)
         place();
-      }
       break;
   }
 }
@@ -441,98 +548,89 @@ void X11::translate(XEvent& event) {
   // A wake costs what its system calls cost: the loop reads only what ppoll found waiting and
   // writes only what it has, so that a wake takes a ppoll and the write of the points changed
   // since the last.
-  pollfd fds[2] = {{ConnectionNumber(display_), POLLIN, 0}, {signals_, POLLIN, 0}};
+  pollfd fds[2] = {{xcb_get_file_descriptor(c_), POLLIN, 0}, {signals_, POLLIN, 0}};
   for (;;) {
-    pump(fds[0].revents != 0 ? QueuedAfterReading : QueuedAlready, fds[1].revents != 0);
+    pump(fds[0].revents != 0, fds[1].revents != 0);
     run_due_ticks(ticks_, stage_);
-    if (retry_grab()) grab();
-    const auto now = Pace::Clock::now();
+    const auto now = Clock::now();
+    if (grab_wanted() && now >= grab_at_) grab();
     keep_on_top(now);
     // A quarter of a frame of slack: a tick late by a millisecond or two must not halve the rate.
-    if (stage_.surface().dirty() && (now - flushed_at_ >= ticks_.frame() * 3 / 4 || !ticks_.armed())) {
+    if (exposed_ || (stage_.surface().dirty() &&
+                     (now - flushed_at_ >= ticks_.frame() * 3 / 4 || !ticks_.armed()))) {
       flushed_at_ = now;
       flush();
     }
-    send_requests();
+    // A write that must wait for the server reads what the server sends meanwhile into XCB's
+    // queue, where ppoll cannot see it: it is handled before the loop sleeps.
+    if (xcb_flush(c_) <= 0) _exit(1);
     fds[0].revents = fds[1].revents = 0;
-    if (XEventsQueued(display_, QueuedAlready) > 0) continue;
+    if ((held_ = xcb_poll_for_queued_event(c_))) continue;
 
     // Sleep until input, a signal or the first tick due once a flush may go again: the saver
     // wakes about once a frame, and the ticks that fell due meanwhile run one after another.
-    const auto wait = ticks_.left(Pace::Clock::now(), flushed_at_ + ticks_.frame() * 3 / 4);
+    const auto woke = Clock::now();
+    auto wait = ticks_.left(woke, flushed_at_ + ticks_.frame() * 3 / 4);
+    if (grab_wanted()) wait = std::min(wait, std::max(grab_at_ - woke, Clock::duration::zero()));
+    if (covered_) wait = std::min(wait, std::max(raise_at_ - woke, Clock::duration::zero()));
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
-    timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    if ((retry_grab() || covered_) && timeout.tv_nsec > 10000000)
-      timeout = {0, 10000000};  // try the grab or the raise again soon
-    ppoll(fds, 2, ticks_.armed() || !grabbed_ || covered_ ? &timeout : nullptr, nullptr);
+    const timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    ppoll(fds, 2, ticks_.armed() || grab_wanted() || covered_ ? &timeout : nullptr, nullptr);
     if ((fds[0].revents & (POLLHUP | POLLERR)) != 0) _exit(1);
-    pace_.looked(Pace::Clock::now());
+    pace_.looked(Clock::now());
   }
 }
 
 // Raises the saver's windows again once something covers them, at most five times a second: with
 // a program that keeps on top the same way (another user's saver, a locker) it then takes turns
 // on the screen rather than on the CPU.
-void X11::keep_on_top(Pace::Clock::time_point now) {
+void X11::keep_on_top(Clock::time_point now) {
   if (!covered_ || now < raise_at_) return;
   covered_ = false;
   raise_at_ = now + std::chrono::milliseconds(200);
-  XRaiseWindow(display_, window_);
-  for (const Window black : blacks_) XRaiseWindow(display_, black);
+  raise(window_);
+  for (const xcb_window_t black : blacks_) raise(black);
 }
 
 void X11::resized(int width, int height) {
   stage_.resize(width, height);
   const Surface& surface = stage_.surface();
   prefer_large_pages(surface);
-  if (image_) {
-    image_->data = nullptr;  // the pixels belong to strip_
-    XDestroyImage(image_);
-    image_ = nullptr;
-  }
-  if (surface.width() == 0) return;
-  // The picture goes out in bands, converted to the server's format.
-  const int rows = surface.band_rows();
-  image_ = XCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap, 0, nullptr,
-                        static_cast<unsigned>(surface.width()), static_cast<unsigned>(rows), 32, 0);
-  if (!image_) return;
-  strip_.resize(static_cast<std::size_t>(image_->bytes_per_line) * rows);
-  image_->data = strip_.data();
-  words_ = image_->bits_per_pixel == 32 &&
-           (image_->byte_order == LSBFirst) == (std::endian::native == std::endian::little);
+  // The picture goes out in bands, converted to the server's format, each within the longest
+  // request the server takes.
+  const std::size_t bits = static_cast<std::size_t>(surface.width()) * bytes_per_pixel_ * 8;
+  line_bytes_ = (bits + pad_bits_ - 1) / pad_bits_ * pad_bits_ / 8;
+  const std::size_t room = request_bytes_ > 64 ? request_bytes_ - 64 : 0;
+  band_rows_ = std::max(1, std::min(surface.band_rows(),
+                                    line_bytes_ ? static_cast<int>(room / line_bytes_) : 1));
+  strip_.resize(line_bytes_ * static_cast<std::size_t>(band_rows_));
 }
 
-unsigned long X11::pixel(Rgb rgb) const {
-  const auto place = [](unsigned long channel, int shift, unsigned long mask) {
+std::uint32_t X11::pixel(Rgb rgb) const {
+  const auto place = [](std::uint32_t channel, int shift, std::uint32_t mask) {
     return (shift >= 0 ? channel << shift : channel >> -shift) & mask;
   };
-  return opaque_ | place(rgb >> 16 & 0xFF, shift_[0], visual_->red_mask) |
-         place(rgb >> 8 & 0xFF, shift_[1], visual_->green_mask) |
-         place(rgb & 0xFF, shift_[2], visual_->blue_mask);
-}
-
-// Writes what Xlib holds without reading the connection as XFlush does: ppoll says when there is
-// something to read.
-void X11::send_requests() {
-  LockDisplay(display_);
-  _XSend(display_, nullptr, 0);
-  UnlockDisplay(display_);
+  return opaque_ | place(rgb >> 16 & 0xFF, shift_[0], masks_[0]) |
+         place(rgb >> 8 & 0xFF, shift_[1], masks_[1]) | place(rgb & 0xFF, shift_[2], masks_[2]);
 }
 
 void X11::flush() {
   Surface& surface = stage_.surface();
-  if (!surface.dirty()) return;
-  surface.settle_changes();
-  // Until the window is shown its Expose brings the whole picture; nothing need be sent.
-  static_assert(sizeof(XPoint) == sizeof(Flush::Point) && alignof(XPoint) == alignof(Flush::Point));
-  if (!viewable_ || !flush_.send(surface, [&](Rgb colour, std::span<const Flush::Point> points) {
-        XSetForeground(display_, gc_, pixel(colour));
-        XDrawPoints(display_, window_, gc_,
-                    reinterpret_cast<XPoint*>(const_cast<Flush::Point*>(points.data())),
-                    static_cast<int>(points.size()), CoordModeOrigin);
-      }))
-    exposed_ = true;
-  surface.flushed();
+  if (surface.dirty()) {
+    surface.settle_changes();
+    // Until the window is shown its Expose brings the whole picture; nothing need be sent.
+    static_assert(sizeof(xcb_point_t) == sizeof(Flush::Point) &&
+                  alignof(xcb_point_t) == alignof(Flush::Point));
+    if (!viewable_ || !flush_.send(surface, [&](Rgb colour, std::span<const Flush::Point> points) {
+          const std::uint32_t foreground = pixel(colour);
+          xcb_change_gc(c_, gc_, XCB_GC_FOREGROUND, &foreground);
+          xcb_poly_point(c_, XCB_COORD_MODE_ORIGIN, window_, gc_,
+                         static_cast<std::uint32_t>(points.size()),
+                         reinterpret_cast<const xcb_point_t*>(points.data()));
+        }))
+      exposed_ = true;
+    surface.flushed();
+  }
   if (exposed_ && viewable_) send_whole();
 }
 
@@ -540,62 +638,61 @@ void X11::send_whole() {
   exposed_ = false;
   Surface& surface = stage_.surface();
   surface.settle();
-  if (!image_ || !viewable_) return;
-  std::array<unsigned long, Surface::kInks> native;
+  if (surface.width() == 0) return;
+  std::array<std::uint32_t, Surface::kInks> native;
   for (std::size_t ink = 0; ink < native.size(); ++ink) native[ink] = pixel(surface.colours()[ink]);
-  for (int top = 0; top < surface.height(); top += image_->height) {
-    const int rows = std::min(image_->height, surface.height() - top);
+  const bool words = bytes_per_pixel_ == 4 && lsb_first_ == (std::endian::native == std::endian::little);
+  for (int top = 0; top < surface.height(); top += band_rows_) {
+    const int rows = std::min(band_rows_, surface.height() - top);
     for (int y = 0; y < rows; ++y) {
+      std::uint8_t* line = strip_.data() + static_cast<std::size_t>(y) * line_bytes_;
       const auto inks = surface.row(top + y);
-      auto* words = reinterpret_cast<std::uint32_t*>(image_->data + y * image_->bytes_per_line);
-      for (int x = 0; x < surface.width(); ++x) {
-        if (words_)
-          words[x] = static_cast<std::uint32_t>(native[inks[x]]);
-        else
-          XPutPixel(image_, x, y, native[inks[x]]);
+      if (words) {
+        for (std::size_t x = 0; x < inks.size(); ++x)
+          std::memcpy(line + 4 * x, &native[inks[x]], 4);
+        continue;
       }
+      for (const Surface::Ink ink : inks)
+        for (int b = 0; b < bytes_per_pixel_; ++b)
+          *line++ = static_cast<std::uint8_t>(
+              native[ink] >> 8 * (lsb_first_ ? b : bytes_per_pixel_ - 1 - b));
     }
-    XPutImage(display_, window_, gc_, image_, 0, 0, 0, top, static_cast<unsigned>(surface.width()),
-              static_cast<unsigned>(rows));
+    xcb_put_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, window_, gc_,
+                  static_cast<std::uint16_t>(surface.width()), static_cast<std::uint16_t>(rows), 0,
+                  static_cast<std::int16_t>(top), 0, depth_,
+                  static_cast<std::uint32_t>(line_bytes_ * static_cast<std::size_t>(rows)),
+                  strip_.data());
   }
 }
-
-// A refused request is not fatal, unless it names the host's window, which is then gone.
-int on_error(Display*, XErrorEvent* error) {
-  if (host_window != 0 && error->resourceid == host_window &&
-      (error->error_code == BadWindow || error->error_code == BadDrawable))
-    host_gone();
-  return 0;
-}
-int lost_server(Display*) { _exit(1); }  // the display is gone: end at once
 
 }  // namespace
 
 int run_x11(const Mode& mode, const MakeShow& make_show) {
   const int signals = end_signals();
 
-  Display* display = XOpenDisplay(nullptr);
-  if (!display) {
+  int number = 0;
+  xcb_connection_t* connection = xcb_connect(nullptr, &number);
+  if (xcb_connection_has_error(connection)) {
     std::fprintf(stderr, "pairstream: cannot open the display '%s'\n",
                  std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "");
     return 1;
   }
-  XSetErrorHandler(on_error);
-  XSetIOErrorHandler(lost_server);
-  fcntl(ConnectionNumber(display), F_SETFD, FD_CLOEXEC);
+  fcntl(xcb_get_file_descriptor(connection), F_SETFD, FD_CLOEXEC);
+  auto screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+  for (int i = 0; i < number && screens.rem > 1; ++i) xcb_screen_next(&screens);
 
   // A second instance must not change anything, not even make a window. In a host's window the
   // saver is one of the host's, which may run several: it takes no lock.
   const bool hosted = mode.kind == Mode::Kind::Embedded;
   const bool previous = !hosted && lock_held_by_another();
-  auto x11 = std::make_unique<X11>(display, previous, signals);
+  auto x11 = std::make_unique<X11>(connection, screens.data, previous, signals);
   Events& show = make_show(x11->stage());
   x11->stage().attach(show);
   if (hosted) {
     // X's window ids are 32 bits on the wire; a larger number would name another window.
-    const Window target = mode.root                    ? DefaultRootWindow(display)
-                          : mode.window <= 0xFFFFFFFFu ? static_cast<Window>(mode.window)
-                                                       : 0;
+    const xcb_window_t target = mode.root                    ? screens.data->root
+                                : mode.window <= 0xFFFFFFFFu ? static_cast<xcb_window_t>(mode.window)
+                                                             : 0;
     if (!x11->host(target)) return 1;
   } else if (!previous && !x11->open()) {
     return 1;
