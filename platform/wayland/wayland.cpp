@@ -91,7 +91,7 @@ class Wayland final : public Backend {
   void configured(Output& output, std::uint32_t serial, int width, int height);
   void closed(Output& output);
   void capabilities(Seat& seat, std::uint32_t caps);
-  void entered(Seat& seat, std::uint32_t serial, wl_surface* surface, wl_fixed_t x, wl_fixed_t y);
+  void entered(Seat& seat, std::uint32_t serial, wl_surface* surface);
   void moved(Seat& seat, wl_fixed_t x, wl_fixed_t y);
   void button(Seat& seat, std::uint32_t button, std::uint32_t state);
   void key(std::uint32_t state) {
@@ -215,8 +215,9 @@ const wl_seat_listener kSeat = {
     [](void*, wl_seat*, const char*) {}};
 
 const wl_pointer_listener kPointer = {
-    [](void* d, wl_pointer*, std::uint32_t serial, wl_surface* surface, wl_fixed_t x,
-       wl_fixed_t y) { of<Seat>(d).owner->entered(of<Seat>(d), serial, surface, x, y); },
+    [](void* d, wl_pointer*, std::uint32_t serial, wl_surface* surface, wl_fixed_t, wl_fixed_t) {
+      of<Seat>(d).owner->entered(of<Seat>(d), serial, surface);
+    },
     [](void* d, wl_pointer*, std::uint32_t, wl_surface*) { of<Seat>(d).over = nullptr; },
     [](void* d, wl_pointer*, std::uint32_t, wl_fixed_t x, wl_fixed_t y) {
       of<Seat>(d).owner->moved(of<Seat>(d), x, y);
@@ -468,13 +469,12 @@ int Wayland::show_cursor(std::int32_t show) {
   return cursor_;
 }
 
-void Wayland::entered(Seat& seat, std::uint32_t serial, wl_surface* surface, wl_fixed_t x,
-                      wl_fixed_t y) {
+// An enter is no movement report: some compositors place it wrongly as a new surface maps.
+void Wayland::entered(Seat& seat, std::uint32_t serial, wl_surface* surface) {
   seat.over = nullptr;
   for (auto& output : outputs_)
     if (output->surface == surface) seat.over = output.get();
   wl_pointer_set_cursor(seat.pointer, serial, nullptr, 0, 0);
-  moved(seat, x, y);  // a pointer resting where a surface maps: its first report
 }
 
 // A report on any output, in the show's pixels: through the compositor's space.

@@ -375,6 +375,15 @@ TEST_F(Wayland, TenPixelStepsAcrossBothOutputsGoOnAndAFortyPixelJumpEnds) {
   EXPECT_EQ(saver->wait(3s), 0);
 }
 
+// Where the pointer entered the show is no report: the first move only records, however far.
+TEST_F(Wayland, TheFirstMoveOnlyRecordsHoweverFarFromWhereThePointerEntered) {
+  auto saver = shown();
+  c->pointer(saver.get(), "by 40 0");
+  EXPECT_TRUE(saver->running()) << "the first move ended it";
+  c->pointer(saver.get(), "by 40 0");
+  EXPECT_EQ(saver->wait(3s), 0);
+}
+
 TEST_F(Wayland, AClickEndsItOnTheReleaseNotThePress) {
   auto saver = shown();
   c->pointer(saver.get(), "press 1");
