@@ -264,6 +264,7 @@ class Desktop {
   Area primary{}, other{};  // with two monitors: the show's, and the one that stays black
   bool booted = false;
   int uid = -1;  // the user the Linux saver's next start runs as, when 0 or more
+  bool niced = true;  // the Linux saver starts first on the CPU
 
   // The saver with `args` and `env` besides the desktop's own; under Wine, with its traces.
   std::unique_ptr<Child> start(Strings args = {}, Strings env = {}, std::string log = {}) {
@@ -276,7 +277,7 @@ class Desktop {
       argv = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", argv[0]};
     }
     argv.insert(argv.end(), args.begin(), args.end());
-    argv.insert(argv.begin(), kFirst.begin(), kFirst.end());
+    if (niced) argv.insert(argv.begin(), kFirst.begin(), kFirst.end());
     env.insert(env.begin(), env_.begin(), env_.end());
     return std::make_unique<Child>(argv, env, log);
   }
@@ -314,6 +315,14 @@ class Desktop {
         XGrabPointer(display_, in, 0, 0, GrabModeAsync, GrabModeAsync, 0, 0, 0) == GrabSuccess;
     XUngrabPointer(display_, CurrentTime), XUngrabKeyboard(display_, CurrentTime);
     return free;
+  }
+  // Whether another client holds both: neither can be taken (what is taken is given back at once).
+  bool grabs_held(Window in) {
+    const bool keyboard = XGrabKeyboard(display_, in, 0, GrabModeAsync, GrabModeAsync, 0) != GrabSuccess;
+    const bool pointer = XGrabPointer(display_, in, 0, 0, GrabModeAsync, GrabModeAsync, 0, 0, 0) != GrabSuccess;
+    XUngrabPointer(display_, CurrentTime), XUngrabKeyboard(display_, CurrentTime);
+    XSync(display_, False);
+    return keyboard && pointer;
   }
   bool pointer_visible() {
     XFixesCursorImage* image = XFixesGetCursorImage(display_);
@@ -578,9 +587,9 @@ class Compositor {
     return std::make_unique<Child>(argv, Strings{}, log.empty() ? dir_ + "/tools.log" : log, out);
   }
   // The saver with `args`, and `env` besides the session's (DISPLAY=...).
-  std::unique_ptr<Child> start(const Strings& args = {}, const Strings& env = {}) {
+  std::unique_ptr<Child> start(const Strings& args = {}, const Strings& env = {}, bool niced = true) {
     Strings argv = user_;  // first on the CPU, as on X
-    argv.insert(argv.begin(), {"nice", "-n", "-20"});
+    if (niced) argv.insert(argv.begin(), {"nice", "-n", "-20"});
     argv.insert(argv.end(), env.begin(), env.end());
     argv.push_back(dir_ + "/pairstream");
     argv.insert(argv.end(), args.begin(), args.end());

@@ -1,0 +1,198 @@
+// Every input ends the show, every time: many starts on each desktop, each ended by a key, a
+// click or a jump sent at a random moment of its first 300 ms on the screen, with two busy loops
+// beside it; and on X11, input that another client holds as the saver starts.
+#include <random>
+
+#include "tests/desktop/harness.h"
+// After the harness, whose gtest must come before Xlib's macros.
+#include <X11/keysym.h>
+
+namespace ps::desktop {
+namespace {
+
+// What a cycle needs of a desktop: a start, the moment its show covers the screen, and input.
+class Screen {
+ public:
+  virtual ~Screen() = default;
+  virtual bool up() = 0;
+  virtual std::unique_ptr<Child> start() = 0;
+  virtual bool covered() = 0;
+  virtual void key() = 0;
+  virtual void click() = 0;
+  virtual void jump() = 0;  // a first report 5 px on, then a jump far past the limit
+  virtual void gone() {}    // the saver has ended: the next start finds an empty screen
+  virtual milliseconds limit() const { return 2s; }
+};
+
+class OnX final : public Screen {
+ public:
+  explicit OnX(Desktop& d) : d_(d) { d_.niced = false; }
+  ~OnX() override { d_.niced = true; }
+  bool up() override { return d_.up(); }
+  std::unique_ptr<Child> start() override { return d_.start(); }
+  bool covered() override { return d_.saver_window() != 0; }
+  void key() override { d_.fake_key(XK_a, true), d_.fake_key(XK_a, false); }
+  void click() override { d_.fake_button(1, true), d_.fake_button(1, false); }
+  void jump() override { d_.fake_motion(305, 300), d_.fake_motion(505, 300); }
+  void gone() override {
+    poll_until([&] { return d_.saver_window() == 0; }, d_.end_limit);
+    d_.fake_motion(300, 300);
+  }
+  milliseconds limit() const override { return d_.wine ? 3s : 2s; }
+
+ private:
+  Desktop& d_;
+};
+
+class OnSway final : public Screen {
+ public:
+  OnSway() : c_(true, {"1280x720 0 0"}) {}
+  bool up() override { return c_.up(); }
+  std::unique_ptr<Child> start() override {
+    c_.pointer(nullptr, "to 300 300");
+    return c_.start({}, {}, false);
+  }
+  bool covered() override {  // no pixel of sway's background left
+    const Screenshot s = c_.screenshot("HEADLESS-1");
+    return s.width > 0 && std::ranges::count(s.pixels, 0x204060u) == 0;
+  }
+  // wtype makes its keyboard, waits 300 ms for clients to take its keymap, then types.
+  void key() override { typing_ = c_.as({"wtype", "-s", "300", "a"}); }
+  void click() override { c_.pointer(nullptr, "press 1"), c_.pointer(nullptr, "release 1"); }
+  void jump() override { c_.pointer(nullptr, "by 5 0"), c_.pointer(nullptr, "by 40 0"); }
+  void gone() override { typing_.reset(); }
+
+ private:
+  Compositor c_;
+  std::unique_ptr<Child> typing_;
+};
+
+// What the saver was doing: its state, its system call and its threads' stacks.
+std::string doing(Child& saver) {
+  const std::string proc = "/proc/" + std::to_string(saver.pid());
+  std::string said = "state " + read_text(proc + "/stat") + "syscall " +
+                     read_text(proc + "/syscall") + "wchan " + read_text(proc + "/wchan") + "\n";
+  if (std::filesystem::exists("/usr/bin/gdb")) {
+    const std::string out = scratch + "/stack.txt";
+    Child({"gdb", "-p", std::to_string(saver.pid()), "-batch", "-ex", "thread apply all bt"}, {},
+          out)
+        .wait(20s);
+    said += read_text(out);
+  }
+  return said;
+}
+
+using Target = std::string;
+class EveryInput : public ::testing::TestWithParam<Target> {};
+
+TEST_P(EveryInput, EndsTheShowWithStatus0EveryTimeUnderLoad) {
+  std::unique_ptr<Desktop> own;
+  std::unique_ptr<Screen> screen;
+  if (GetParam() == "Wayland") {
+    if (geteuid() != 0) GTEST_SKIP() << "sway runs as user 65534: that needs root";
+    screen = std::make_unique<OnSway>();
+  } else if (GetParam() == "Wine") {
+    std::string why;
+    Desktop* wine = wine_desktop(why);
+    if (!wine) GTEST_SKIP() << why;
+    screen = std::make_unique<OnX>(*wine);
+  } else {
+    own = std::make_unique<Desktop>(Kind::X11, 1920, 1080);
+    screen = std::make_unique<OnX>(*own);
+  }
+  ASSERT_TRUE(screen->up()) << "no desktop";
+  Child busy1({"sh", "-c", "while :; do :; done"}), busy2({"sh", "-c", "while :; do :; done"});
+  const unsigned seed = std::random_device{}();
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> moment(0, 299);
+  const char* kInputs[] = {"a key", "a click", "a jump"};
+  const char* asked = std::getenv("PAIRSTREAM_CYCLES");  // more, for a longer run by hand
+  const int cycles = asked ? std::atoi(asked) : 30;
+  for (int cycle = 0; cycle < cycles; ++cycle) {
+    auto saver = screen->start();
+    ASSERT_TRUE(poll_until([&] { return screen->covered() || !saver->running(); }, 20s))
+        << "cycle " << cycle << ": the show never covered the screen";
+    ASSERT_TRUE(saver->running()) << "cycle " << cycle << ": it ended by itself";
+    const int after = moment(random);
+    const auto due = Clock::now() + milliseconds(after);
+    poll_until([&] { return Clock::now() >= due; }, 1s);
+    const int input = cycle % 3;
+    (screen.get()->*(input == 0 ? &Screen::key : input == 1 ? &Screen::click : &Screen::jump))();
+    const auto status = saver->wait(screen->limit());
+    ASSERT_EQ(status, 0) << "cycle " << cycle << " (seed " << seed << "): " << kInputs[input]
+                         << " sent " << after << " ms after the show covered the screen left it "
+                         << (status ? "ending with " + std::to_string(*status)
+                                    : "running; it was doing:\n" + doing(*saver));
+    screen->gone();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(X11, EveryInput, ::testing::Values("Linux"),
+                         [](const auto&) { return std::string("Linux"); });
+INSTANTIATE_TEST_SUITE_P(Wayland, EveryInput, ::testing::Values("Wayland"),
+                         [](const auto&) { return std::string("Sway"); });
+INSTANTIATE_TEST_SUITE_P(Wine, EveryInput, ::testing::Values("Wine"),
+                         [](const auto&) { return std::string("Scr"); });
+
+// Input another client holds as the saver starts (an open menu, a stuck grab), over a window that
+// has the focus: a key the moment it is let go ends the show (the show's window has the focus
+// meanwhile), and reaches no window under it; a click meanwhile ends it; and the saver takes
+// what was held once it is let go.
+struct Held {
+  const char* name;
+  bool pointer;       // held too, beside the keyboard
+  milliseconds hold;  // from before the start
+  enum { Meanwhile, AtOnce, OnceRetaken } when;  // the input, against the letting go
+  void (*input)(Desktop&);
+};
+std::ostream& operator<<(std::ostream& o, const Held& h) { return o << h.name; }
+const Held kHeld[] = {
+    {"KeyboardFor2sThenAKey", false, 2s, Held::AtOnce,
+     [](Desktop& d) { d.fake_key(XK_a, true), d.fake_key(XK_a, false); }},
+    {"KeyboardFor4sAndAClickMeanwhile", false, 4s, Held::Meanwhile,
+     [](Desktop& d) { d.fake_button(1, true), d.fake_button(1, false); }},
+    {"KeyboardAndPointerFor2sThenAJump", true, 2s, Held::OnceRetaken,
+     [](Desktop& d) { d.fake_motion(305, 300), d.fake_motion(505, 300); }}};
+using InputHeldAtStart = On<Held>;
+
+TEST_P(InputHeldAtStart, IsTakenOnceLetGoAndNoKeyReachesTheWindowUnderTheShow) {
+  Display* dpy = d->display();
+  const Window root = DefaultRootWindow(dpy);
+  const Window under = XCreateSimpleWindow(dpy, root, 100, 100, 640, 360, 0, 0, 0);
+  XSelectInput(dpy, under, KeyPressMask);
+  XMapWindow(dpy, under);
+  ASSERT_TRUE(poll_until([&] {
+    XWindowAttributes a{};
+    return XGetWindowAttributes(dpy, under, &a) && a.map_state == IsViewable;
+  }, 5s));
+  XSetInputFocus(dpy, under, RevertToParent, CurrentTime);
+  const auto until = Clock::now() + row().hold;
+  ASSERT_EQ(XGrabKeyboard(dpy, under, False, GrabModeAsync, GrabModeAsync, CurrentTime), GrabSuccess);
+  if (row().pointer) {
+    ASSERT_EQ(XGrabPointer(dpy, under, False, 0, GrabModeAsync, GrabModeAsync, None, None,
+                           CurrentTime), GrabSuccess);
+  }
+  XSync(dpy, False);
+  auto saver = shown();
+  if (row().when != Held::Meanwhile) {
+    poll_until([&] { return Clock::now() >= until || !saver->running(); }, row().hold);
+    ASSERT_TRUE(saver->running()) << "it ended while the input was held";
+    XUngrabPointer(dpy, CurrentTime), XUngrabKeyboard(dpy, CurrentTime), XSync(dpy, False);
+  }
+  if (row().when == Held::OnceRetaken) {
+    EXPECT_TRUE(poll_until([&] { return d->grabs_held(root); }, d->end_limit))
+        << "the saver did not take the keyboard and the pointer once they were let go";
+  }
+  row().input(*d);
+  EXPECT_EQ(saver->wait(d->end_limit), 0);
+  XUngrabPointer(dpy, CurrentTime), XUngrabKeyboard(dpy, CurrentTime), XSync(dpy, False);
+  XEvent typed;
+  EXPECT_FALSE(XCheckWindowEvent(dpy, under, KeyPressMask, &typed))
+      << "a key reached the window under the show";
+  XDestroyWindow(dpy, under);
+}
+
+ON(X11, X11, InputHeldAtStart, ::testing::ValuesIn(kHeld), std::get<1>(info.param).name);
+
+}  // namespace
+}  // namespace ps::desktop
