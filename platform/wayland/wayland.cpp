@@ -2,7 +2,9 @@
 // show on the first output announced and black on the others, the seats' keyboards and pointers
 // and the end signals translated into the show's events, and the picture sent in wl_shm buffers
 // at the pace of the compositor's frames. On the layer shell's overlay where the compositor has
-// it, else as fullscreen xdg-shell toplevels. Outputs' scales are whole numbers in the protocol.
+// it, else as fullscreen xdg-shell toplevels. Every surface is drawn in device pixels: at the
+// fractional scale the compositor prefers, else at the output's mode, through a viewport; else
+// at the whole-number scale of the output.
 #include <linux/input-event-codes.h>
 #include <poll.h>
 #include <sys/mman.h>
@@ -19,7 +21,9 @@
 #include <string_view>
 #include <vector>
 
+#include "fractional-scale-v1-client-protocol.h"
 #include "platform/linux/linux.h"
+#include "viewporter-client-protocol.h"
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
@@ -36,10 +40,14 @@ struct Output {
   zxdg_output_v1* place = nullptr;  // where it lies, where the compositor says so
   int x = 0, y = 0, scale = 1;  // its place in the compositor's space, and device pixels a unit
   int mode_width = 0, mode_height = 0;
+  bool turned = false;  // a quarter turn: the mode's width is the output's height
   wl_surface* surface = nullptr;
   zwlr_layer_surface_v1* layer = nullptr;
   xdg_surface* xdg = nullptr;
   xdg_toplevel* toplevel = nullptr;
+  wp_viewport* viewport = nullptr;
+  wp_fractional_scale_v1* fraction = nullptr;
+  int preferred = 0;  // the scale the compositor prefers for the surface, in 120ths; 0 unsaid
   int width = 0, height = 0;  // in the compositor's units, as last configured
   int asked_width = 0, asked_height = 0;  // a toplevel's configure, applied with its serial
   bool configured = false;
@@ -53,6 +61,14 @@ struct Seat {
   wl_keyboard* keyboard = nullptr;
   Output* over = nullptr;  // the output whose surface has the pointer
   std::uint32_t pressed = 0;
+};
+
+// A surface's size in device pixels, and how the compositor learns it: through the viewport, or
+// the whole-number buffer scale.
+struct Fit {
+  int width = 0, height = 0;
+  int buffer_scale = 1;
+  bool viewport = false;
 };
 
 struct Buffer {
@@ -110,6 +126,7 @@ class Wayland final : public Backend {
 
   void make_surface(Output& output);
   void drop_surface(Output& output);
+  Fit fit(const Output& output) const;
   void paint_black(Output& output);
   void place_show();
   Buffer make_buffer(int width, int height);
@@ -130,9 +147,12 @@ class Wayland final : public Backend {
   zwlr_layer_shell_v1* layer_shell_ = nullptr;
   xdg_wm_base* wm_base_ = nullptr;
   zxdg_output_manager_v1* places_ = nullptr;
+  wp_viewporter* viewporter_ = nullptr;
+  wp_fractional_scale_manager_v1* fractions_ = nullptr;
   std::vector<std::unique_ptr<Output>> outputs_;
   std::vector<std::unique_ptr<Seat>> seats_;
   Output* show_ = nullptr;  // the output that plays the show
+  double across_ = 1, down_ = 1;  // the show's device pixels a unit of the compositor's
   std::array<Buffer, 2> buffers_;
   wl_callback* frame_ = nullptr;  // the compositor has not yet shown the last commit
   // The points touched since the log started, in the order flushed; counters run on past kLog.
@@ -162,7 +182,8 @@ const wl_registry_listener kRegistry = {
 
 const wl_output_listener kOutput = {
     [](void* d, wl_output*, std::int32_t x, std::int32_t y, std::int32_t, std::int32_t,
-       std::int32_t, const char*, const char*, std::int32_t) {
+       std::int32_t, const char*, const char*, std::int32_t transform) {
+      of<Output>(d).turned = transform % 2 != 0;
       if (of<Output>(d).place) return;  // xdg-output's place is the one to trust
       of<Output>(d).x = x;
       of<Output>(d).y = y;
@@ -205,6 +226,13 @@ const xdg_toplevel_listener kToplevel = {
       of<Output>(d).asked_height = h;
     },
     [](void* d, xdg_toplevel*) { of<Output>(d).owner->close_asked(); }, nullptr, nullptr};
+
+const wp_fractional_scale_v1_listener kFraction = {
+    [](void* d, wp_fractional_scale_v1*, std::uint32_t scale) {
+      Output& o = of<Output>(d);
+      o.preferred = static_cast<int>(scale);
+      if (o.configured) o.owner->configured(o, 0, o.width, o.height);
+    }};
 
 const wl_callback_listener kFrame = {
     [](void* d, wl_callback*, std::uint32_t) { of<Wayland>(d).frame_done(); }};
@@ -258,6 +286,11 @@ void Wayland::global(wl_registry* registry, std::uint32_t name, const char* inte
   } else if (is == xdg_wm_base_interface.name) {
     wm_base_ = static_cast<xdg_wm_base*>(bind(&xdg_wm_base_interface, 1));
     xdg_wm_base_add_listener(wm_base_, &kWmBase, this);
+  } else if (is == wp_viewporter_interface.name) {
+    viewporter_ = static_cast<wp_viewporter*>(bind(&wp_viewporter_interface, 1));
+  } else if (is == wp_fractional_scale_manager_v1_interface.name) {
+    fractions_ = static_cast<wp_fractional_scale_manager_v1*>(
+        bind(&wp_fractional_scale_manager_v1_interface, 1));
   } else if (is == zxdg_output_manager_v1_interface.name) {
     places_ = static_cast<zxdg_output_manager_v1*>(bind(&zxdg_output_manager_v1_interface, 1));
   } else if (is == wl_output_interface.name) {
@@ -309,6 +342,11 @@ void Wayland::make_surface(Output& output) {
   }
   output.surface = wl_compositor_create_surface(compositor_);
   wl_surface_set_user_data(output.surface, &output);
+  if (viewporter_) output.viewport = wp_viewporter_get_viewport(viewporter_, output.surface);
+  if (fractions_) {
+    output.fraction = wp_fractional_scale_manager_v1_get_fractional_scale(fractions_, output.surface);
+    wp_fractional_scale_v1_add_listener(output.fraction, &kFraction, &output);
+  }
   if (layer_shell_) {
     output.layer = zwlr_layer_shell_v1_get_layer_surface(
         layer_shell_, output.surface, output.output, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY,
@@ -336,9 +374,12 @@ void Wayland::drop_surface(Output& output) {
   if (output.layer) zwlr_layer_surface_v1_destroy(output.layer);
   if (output.toplevel) xdg_toplevel_destroy(output.toplevel);
   if (output.xdg) xdg_surface_destroy(output.xdg);
+  if (output.viewport) wp_viewport_destroy(output.viewport);
+  if (output.fraction) wp_fractional_scale_v1_destroy(output.fraction);
   if (output.surface) wl_surface_destroy(output.surface);
   output.surface = nullptr, output.layer = nullptr, output.xdg = nullptr;
-  output.toplevel = nullptr;
+  output.toplevel = nullptr, output.viewport = nullptr, output.fraction = nullptr;
+  output.preferred = 0;
   output.configured = false;
   if (show_ == &output) {  // the frame may never come now, nor the buffers' release
     show_ = nullptr;
@@ -370,18 +411,40 @@ void Wayland::configured(Output& output, std::uint32_t serial, int width, int he
     paint_black(output);
 }
 
+// The size the compositor shows a surface at on the glass. With a viewport: the scale it prefers
+// (the size rounded half away from zero), else the output's mode where the whole-number scale
+// would miss it (a fractional scale the compositor does not name); else that scale.
+Fit Wayland::fit(const Output& o) const {
+  if (o.viewport && o.preferred > 0)
+    return {(o.width * o.preferred + 60) / 120, (o.height * o.preferred + 60) / 120, 1, true};
+  const int across = o.turned ? o.mode_height : o.mode_width;
+  const int down = o.turned ? o.mode_width : o.mode_height;
+  // Only a mode of the surface's shape: a surface that does not fill its output keeps the scale.
+  const bool filled = std::abs(across * o.height - down * o.width) < o.width + o.height;
+  if (o.viewport && across > 0 && filled && (across != o.width * o.scale || down != o.height * o.scale))
+    return {across, down, 1, true};
+  return {o.width * o.scale, o.height * o.scale, o.scale, false};
+}
+
+void apply(const Output& o, const Fit& fit) {
+  wl_surface_set_buffer_scale(o.surface, fit.buffer_scale);
+  if (o.viewport)
+    wp_viewport_set_destination(o.viewport, fit.viewport ? o.width : -1, fit.viewport ? o.height : -1);
+}
+
 // Black costs nothing per tick: a black buffer of the output's size, committed once and let go.
 // Not one pixel stretched over the output: a compositor that scales with a filter can leave the
 // last column uncovered (sway does, now and then, on an output made while the saver runs).
 void Wayland::paint_black(Output& output) {
   if (!output.configured || output.width <= 0) return;
-  Buffer black = make_buffer(output.width * output.scale, output.height * output.scale);
+  const Fit size = fit(output);
+  Buffer black = make_buffer(size.width, size.height);
   std::fill_n(black.pixels, black.bytes / 4, kOpaque);
-  wl_surface_set_buffer_scale(output.surface, output.scale);
+  apply(output, size);
   wl_surface_attach(output.surface, black.buffer, 0, 0);
   wl_buffer_destroy(black.buffer);  // the compositor keeps what is attached
   munmap(black.pixels, black.bytes);
-  wl_surface_damage_buffer(output.surface, 0, 0, output.width * output.scale, output.height * output.scale);
+  wl_surface_damage_buffer(output.surface, 0, 0, size.width, size.height);
   wl_surface_commit(output.surface);
 }
 
@@ -397,8 +460,10 @@ void Wayland::place_show() {
   }
   Output& o = *show_;
   if (!o.configured) return;
-  const int width = o.width * o.scale, height = o.height * o.scale;
-  wl_surface_set_buffer_scale(o.surface, o.scale);
+  const Fit size = fit(o);
+  const int width = size.width, height = size.height;
+  apply(o, size);
+  across_ = double(width) / o.width, down_ = double(height) / o.height;
   if (width != stage_.surface().width() || height != stage_.surface().height() ||
       !buffers_[0].buffer) {
     stage_.resize(width, height);
@@ -482,8 +547,7 @@ void Wayland::moved(Seat& seat, wl_fixed_t x, wl_fixed_t y) {
   if (!seat.over || !show_) return;
   const double across = seat.over->x + wl_fixed_to_double(x) - show_->x;
   const double down = seat.over->y + wl_fixed_to_double(y) - show_->y;
-  stage_.show().MouseMove(static_cast<float>(across * show_->scale),
-                          static_cast<float>(down * show_->scale));
+  stage_.show().MouseMove(static_cast<float>(across * across_), static_cast<float>(down * down_));
 }
 
 void Wayland::button(Seat& seat, std::uint32_t button, std::uint32_t state) {

@@ -1,7 +1,8 @@
 // pairstream-pointer, a pointer for the Wayland tests and measurements: a virtual pointer on the
 // compositor's seat, alive for the whole run (a seat that loses its pointer resets its clients'),
 // driven by lines read from the FIFO named first: "to X Y" (pixels of the layout, W x H, given
-// next), "by DX DY", "press B", "release B" (B as X numbers buttons). It answers each line on
+// next), "by DX DY" (in the compositor's units, fractions allowed), "press B", "release B" (B as
+// X numbers buttons). It answers each line on
 // stdout with "ok" once the compositor has handled it, and "ready" once the pointer exists.
 #include <linux/input-event-codes.h>
 #include <wayland-client.h>
@@ -39,17 +40,18 @@ int main(int argc, char** argv) {
   const unsigned buttons[] = {0, BTN_LEFT, BTN_MIDDLE, BTN_RIGHT};
   std::FILE* in = std::fopen(argv[1], "r");
   char word[16];
-  int a = 0, b = 0;
-  for (std::uint32_t time = 1; in && std::fscanf(in, "%15s %d", word, &a) == 2; ++time) {
+  double a = 0, b = 0;
+  for (std::uint32_t time = 1; in && std::fscanf(in, "%15s %lf", word, &a) == 2; ++time) {
     const std::string_view what = word;
     if (what == "to" || what == "by") {
-      if (std::fscanf(in, "%d", &b) != 1) return 2;
+      if (std::fscanf(in, "%lf", &b) != 1) return 2;
       if (what == "to")
-        zwlr_virtual_pointer_v1_motion_absolute(pointer, time, a, b, width, height);
+        zwlr_virtual_pointer_v1_motion_absolute(pointer, time, static_cast<std::uint32_t>(a),
+                                                static_cast<std::uint32_t>(b), width, height);
       else
-        zwlr_virtual_pointer_v1_motion(pointer, time, wl_fixed_from_int(a), wl_fixed_from_int(b));
+        zwlr_virtual_pointer_v1_motion(pointer, time, wl_fixed_from_double(a), wl_fixed_from_double(b));
     } else if (a >= 1 && a <= 3) {
-      zwlr_virtual_pointer_v1_button(pointer, time, buttons[a], what == "press");
+      zwlr_virtual_pointer_v1_button(pointer, time, buttons[static_cast<int>(a)], what == "press");
     }
     zwlr_virtual_pointer_v1_frame(pointer);
     if (wl_display_roundtrip(display) < 0) return 1;
