@@ -1,8 +1,9 @@
 // The Linux desktop on a Wayland compositor (libwayland-client): a surface on every output, the
 // show on the first output announced and black on the others, the seats' keyboards and pointers
 // and the end signals translated into the show's events, and the picture sent in wl_shm buffers
-// at the pace of the compositor's frames. On the layer shell's overlay where the compositor has
-// it, else as fullscreen xdg-shell toplevels. Every surface is drawn in device pixels: at the
+// at the pace of the compositor's frames; when the frames stop (the output is off, or nobody sees
+// the show) it sleeps until the next. On the layer shell's overlay where the compositor has it,
+// else as fullscreen xdg-shell toplevels. Every surface is drawn in device pixels: at the
 // fractional scale the compositor prefers, else at the output's mode, through a viewport; else
 // at the whole-number scale of the output.
 #include <linux/input-event-codes.h>
@@ -114,15 +115,13 @@ class Wayland final : public Backend {
     if (state == WL_KEYBOARD_KEY_STATE_PRESSED) stage_.show().KeyDown();
   }
   void close_asked() { stage_.show().QueryUnload(); }
-  void frame_done() {
-    wl_callback_destroy(frame_);
-    frame_ = nullptr;
-  }
+  void frame_done();
 
  private:
   static constexpr std::size_t kLog = 1u << 16;  // points a buffer may lag behind
   static constexpr int kBand = 32;               // rows whose damage is one box
   static constexpr std::uint32_t kOpaque = 0xFF000000;
+  static constexpr int kDarkFrames = 6;  // frames a commit waits for its own before the dark
 
   void make_surface(Output& output);
   void drop_surface(Output& output);
@@ -155,6 +154,8 @@ class Wayland final : public Backend {
   double across_ = 1, down_ = 1;  // the show's device pixels a unit of the compositor's
   std::array<Buffer, 2> buffers_;
   wl_callback* frame_ = nullptr;  // the compositor has not yet shown the last commit
+  Pace::Clock::time_point committed_at_{};
+  bool dark_ = false;  // the last commit's frame is long overdue: no ticks until it comes
   // The points touched since the log started, in the order flushed; counters run on past kLog.
   std::vector<Surface::Point> log_;
   std::uint64_t logged_ = 0, committed_ = 0;
@@ -383,7 +384,7 @@ void Wayland::drop_surface(Output& output) {
   output.configured = false;
   if (show_ == &output) {  // the frame may never come now, nor the buffers' release
     show_ = nullptr;
-    if (frame_) wl_callback_destroy(frame_), frame_ = nullptr;
+    if (frame_) wl_callback_destroy(frame_), frame_ = nullptr, dark_ = false;
     for (Buffer& buffer : buffers_) drop_buffer(buffer);
   }
 }
@@ -627,17 +628,32 @@ void Wayland::dispatch() {
 
 [[noreturn]] void Wayland::loop() {
   for (;;) {
-    run_due_ticks(ticks_, stage_);
+    if (!dark_) run_due_ticks(ticks_, stage_);
     flush();
     // Sleep until a frame, input, a signal or the next tick. While a commit waits for its frame,
     // the ticks wait for it too, up to a frame late: the saver wakes once a frame and runs the
-    // ticks that fell due meanwhile one after another.
-    auto wait = ticks_.left(Pace::Clock::now());
-    if (frame_) wait += ticks_.frame();
+    // ticks that fell due meanwhile one after another. A compositor sends no frames to an
+    // output that is off, nor to a surface nobody sees: once they are several frames overdue,
+    // the saver sleeps until the next comes.
+    const auto now = Pace::Clock::now();
+    auto wait = ticks_.left(now);
+    if (frame_) {
+      const auto overdue = committed_at_ + ticks_.frame() * kDarkFrames;
+      dark_ = now >= overdue;
+      wait = std::min(wait + ticks_.frame(), overdue - now);
+    }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(wait);
-    look(ticks_.armed() ? static_cast<int>(left.count()) : -1);
+    look(ticks_.armed() && !dark_ ? static_cast<int>(left.count()) : -1);
     pace_.looked(Pace::Clock::now());
   }
+}
+
+// The frame after a dark goes on from where the show stopped, its next tick one period away.
+void Wayland::frame_done() {
+  wl_callback_destroy(frame_);
+  frame_ = nullptr;
+  if (dark_) ticks_.arm(stage_.Timer1.interval(), false);
+  dark_ = false;
 }
 
 // Logs what the show changed, and commits when the compositor has shown the last commit.
@@ -704,6 +720,7 @@ void Wayland::present() {
     }
   }
   frame_ = wl_surface_frame(show_->surface);
+  committed_at_ = Pace::Clock::now();
   wl_callback_add_listener(frame_, &kFrame, this);
   wl_surface_commit(show_->surface);
   buffer.busy = true;

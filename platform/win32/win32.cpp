@@ -2,7 +2,7 @@
 // a black one over every other, or as the preview in a child of the window the Screen Saver
 // Settings hand over (/p), or a note that there are no settings (/c). Ticks come from a waitable
 // timer; the changed pixels go out after a tick, at most once per refresh of the primary monitor.
-// Runs on Windows 8 or later.
+// While the system has the display off the timer stops. Runs on Windows 8 or later.
 #include <windows.h>
 // These two need windows.h first.
 #include <mmsystem.h>
@@ -28,6 +28,8 @@ constexpr DWORD kHighResolutionTimer = 0x2;  // CREATE_WAITABLE_TIMER_HIGH_RESOL
 constexpr LONGLONG kPerMillisecond = 10000;  // the timer's 100 ns units
 // A surface of up to this many pixels, a preview's, is sent whole: one call, not one per colour.
 constexpr int kSentWhole = 1 << 16;
+// GUID_CONSOLE_DISPLAY_STATE: the display is off (0), on (1) or dimmed (2).
+constexpr GUID kDisplayState = {0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}};
 
 COLORREF colorref(Rgb rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
@@ -67,6 +69,7 @@ class Win32 final : public Backend {
   LONGLONG now() const;  // in the timer's units
   void arm();
   void fired();
+  void display(bool lit);
   void pump();
   void follow_host();
   void place();
@@ -98,6 +101,7 @@ class Win32 final : public Backend {
   int state_ = 0;
   int armed_ = 0;  // the period in ms
   bool previous_;
+  bool dark_ = false;  // the display is off: no ticks
   bool raised_resolution_ = false;
   bool shown_ = false;
   bool pressed_ = false;
@@ -126,6 +130,8 @@ bool Win32::open(HINSTANCE instance) {
   }
   if (!hwnd_) return false;
   if (!host_) place();
+  // In a preview the dialog decides; the show stops while the display is off.
+  if (!host_) RegisterPowerSettingNotification(hwnd_, &kDisplayState, DEVICE_NOTIFY_WINDOW_HANDLE);
   dc_ = GetDC(hwnd_);
   SelectObject(dc_, GetStockObject(DC_PEN));
   RECT client{};
@@ -226,7 +232,7 @@ void Win32::set_interval(int ms) {
   if (ms == armed_ && stage_.in_tick()) return;
   armed_ = ms;
   period_ = ms > 0 ? ms * kPerMillisecond : 0;
-  if (period_ == 0) {
+  if (period_ == 0 || dark_) {
     CancelWaitableTimer(timer_);
     return;
   }
@@ -237,7 +243,7 @@ void Win32::set_interval(int ms) {
 // The next tick is due one period after this one was due, however late this one came, so the
 // phase holds; after a stall the ticks missed are dropped, not run in a burst.
 void Win32::fired() {
-  if (period_ == 0) return;
+  if (period_ == 0 || dark_) return;
   const LONGLONG at = now();
   due_ += period_;
   if (due_ <= at) due_ += ((at - due_) / period_ + 1) * period_;
@@ -251,6 +257,19 @@ void Win32::fired() {
   if (!stage_.in_tick() && (done - flushed_at_ >= frame_ * 3 / 4 || period_ == 0)) {
     flushed_at_ = done;
     flush();
+  }
+}
+
+// Off, the timer stops; back on (or dimmed), the show goes on from where it stopped, its next tick
+// one period away.
+void Win32::display(bool lit) {
+  if (lit == !dark_) return;
+  dark_ = !lit;
+  if (dark_) {
+    CancelWaitableTimer(timer_);
+  } else if (period_ != 0) {
+    due_ = now() + period_;
+    arm();
   }
 }
 
@@ -326,6 +345,16 @@ LRESULT Win32::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_DISPLAYCHANGE:
       if (hwnd == hwnd_ && !host_) place();
       return 0;
+    case WM_POWERBROADCAST: {
+      const auto* setting = reinterpret_cast<const POWERBROADCAST_SETTING*>(lparam);
+      if (wparam == PBT_POWERSETTINGCHANGE && setting &&
+          IsEqualGUID(setting->PowerSetting, kDisplayState) && setting->DataLength >= sizeof(DWORD)) {
+        DWORD state = 0;
+        std::memcpy(&state, setting->Data, sizeof state);
+        display(state != 0);
+      }
+      return TRUE;
+    }
     case WM_SIZE:
       resized(LOWORD(lparam), HIWORD(lparam));
       return 0;

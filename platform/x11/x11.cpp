@@ -2,12 +2,14 @@
 // Xinerama) and a black one over every other, all override-redirect and kept on top; keyboard
 // and pointer grabbed, the X connection and the end signals translated into the show's events,
 // and the surface sent as the pixels changed since the last flush, at most once per refresh of
-// the primary monitor while the show ticks 100 times a second. In a saver host's window it
-// only draws, follows that window's size and ends with it. Needs a TrueColor visual of 8, 16,
+// the primary monitor while the show ticks 100 times a second; while DPMS has the monitors off
+// it looks every 1.25 s whether they are back, and does nothing else. In a saver host's window
+// it only draws, follows that window's size and ends with it. Needs a TrueColor visual of 8, 16,
 // 24 or 32 bits a pixel; on any other the saver says so and ends with status 1.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
+#include <xcb/dpms.h>
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
 #include <xcb/xinerama.h>
@@ -54,6 +56,9 @@ constexpr std::uint32_t kInput = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_BUTTO
 constexpr std::uint32_t kPointerInput = kInput & ~XCB_EVENT_MASK_KEY_PRESS;
 // While another client holds an input, the saver looks again this often.
 constexpr auto kGrabRetry = std::chrono::milliseconds(100);
+// How often it asks whether the monitors are powered (no server of today says so of itself): a
+// look is a round trip, two wakes, and in the dark the only ones.
+constexpr auto kPowerLook = std::chrono::milliseconds(1250);
 
 class X11 final : public Backend {
  public:
@@ -88,6 +93,7 @@ class X11 final : public Backend {
   void pump(bool read, bool signals);
   void translate(const xcb_generic_event_t& event);
   void keep_on_top(Clock::time_point now);
+  void look_at_power(Clock::time_point now);
   void apply_cursor();
   void resized(int width, int height);
   void flush();
@@ -110,6 +116,8 @@ class X11 final : public Backend {
   xcb_atom_t protocols_ = 0, delete_window_ = 0;
   int randr_event_ = -1;  // none without RandR 1.5
   bool xinerama_ = false;
+  bool dpms_ = false;  // the server tells whether the monitors are powered
+  bool dark_ = false;  // they are not: no ticks, no flushes
   int signals_;
   xcb_generic_event_t* held_ = nullptr;  // taken from the queue as the loop was to sleep
 
@@ -128,6 +136,7 @@ class X11 final : public Backend {
 
   Clock::time_point raise_at_{};  // the earliest the next raise may come
   Clock::time_point grab_at_{};   // the next look at inputs another client holds
+  Clock::time_point power_at_{};  // the next look at the monitors' power
   Clock::time_point flushed_at_{};
   int cursor_ = 0;
   unsigned pressed_ = 0;  // the button pressed and not yet released, 0 if none
@@ -267,6 +276,8 @@ bool X11::open() {
   }
   const xcb_query_extension_reply_t* xinerama = xcb_get_extension_data(c_, &xcb_xinerama_id);
   xinerama_ = xinerama && xinerama->present;
+  const xcb_query_extension_reply_t* dpms = xcb_get_extension_data(c_, &xcb_dpms_id);
+  dpms_ = dpms && dpms->present;
   const std::uint32_t root_events = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
   xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &root_events);
 
@@ -551,7 +562,8 @@ void X11::translate(const xcb_generic_event_t& event) {
   pollfd fds[2] = {{xcb_get_file_descriptor(c_), POLLIN, 0}, {signals_, POLLIN, 0}};
   for (;;) {
     pump(fds[0].revents != 0, fds[1].revents != 0);
-    run_due_ticks(ticks_, stage_);
+    look_at_power(Clock::now());
+    if (!dark_) run_due_ticks(ticks_, stage_);
     const auto now = Clock::now();
     if (grab_wanted() && now >= grab_at_) grab();
     keep_on_top(now);
@@ -569,8 +581,10 @@ void X11::translate(const xcb_generic_event_t& event) {
 
     // Sleep until input, a signal or the first tick due once a flush may go again: the saver
     // wakes about once a frame, and the ticks that fell due meanwhile run one after another.
+    // In the dark, until the next look at the monitors' power.
     const auto woke = Clock::now();
-    auto wait = ticks_.left(woke, flushed_at_ + ticks_.frame() * 3 / 4);
+    auto wait = dark_ ? std::max(power_at_ - woke, Clock::duration::zero())
+                      : ticks_.left(woke, flushed_at_ + ticks_.frame() * 3 / 4);
     if (grab_wanted()) wait = std::min(wait, std::max(grab_at_ - woke, Clock::duration::zero()));
     if (covered_) wait = std::min(wait, std::max(raise_at_ - woke, Clock::duration::zero()));
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
@@ -579,6 +593,17 @@ void X11::translate(const xcb_generic_event_t& event) {
     if ((fds[0].revents & (POLLHUP | POLLERR)) != 0) _exit(1);
     pace_.looked(Clock::now());
   }
+}
+
+// Whether DPMS has the monitors on, every 1.25 s and, while they are on, at no extra wake: the
+// show stops while they are off, and goes on from where it stopped one period after they are back.
+void X11::look_at_power(Clock::time_point now) {
+  if (!dpms_ || hosted_ || now < power_at_) return;
+  power_at_ = now + kPowerLook;
+  const Owned<xcb_dpms_info_reply_t> info(xcb_dpms_info_reply(c_, xcb_dpms_info(c_), nullptr));
+  const bool dark = info && info->state && info->power_level != XCB_DPMS_DPMS_MODE_ON;
+  if (dark_ && !dark) ticks_.arm(stage_.Timer1.interval(), false, now);
+  dark_ = dark;
 }
 
 // Raises the saver's windows again once something covers them, at most five times a second: with
