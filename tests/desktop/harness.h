@@ -153,6 +153,14 @@ class Child {
     const auto at = status.find("\nvoluntary_ctxt_switches:");
     return at == std::string::npos ? 0 : std::atol(status.c_str() + at + 26);
   }
+  // Its time on a CPU so far, all threads.
+  milliseconds cpu() const {
+    long long ns = 0;
+    std::error_code none;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task", none))
+      ns += std::atoll(read_text(task.path().string() + "/schedstat").c_str());
+    return std::chrono::duration_cast<milliseconds>(std::chrono::nanoseconds(ns));
+  }
   // Stopped (once the kernel says so) or let go on.
   void pause(bool stop) {
     signal(stop ? SIGSTOP : SIGCONT);
@@ -193,7 +201,9 @@ inline std::ostream& operator<<(std::ostream& o, Kind k) {
 // 1024x768 at the right of a 2304x768 screen, on a root painted blue so that what no window
 // covers shows. The two are RandR 1.5 monitors of an Xvfb, with the one named primary, or the
 // Xinerama heads of a Xephyr without RandR inside an Xvfb (the left, the first, is primary).
-enum class Monitors { One, LeftPrimary, RightPrimary, Xinerama };
+// Powered is one monitor of 1920x1080 that DPMS powers off and on: Xorg's dummy driver with a
+// module of ours (power/dummy_dpms.c), as Xvfb has no DPMS.
+enum class Monitors { One, LeftPrimary, RightPrimary, Xinerama, Powered };
 struct Area {
   int x, y, width, height;
 };
@@ -204,12 +214,13 @@ class Desktop {
  public:
   Desktop(Kind kind, int width, int height, bool runtime = true, Monitors monitors = Monitors::One)
       : wine(kind == Kind::Wine), start_limit(wine ? 20s : 5s), end_limit(wine ? 5s : 3s) {
-    const bool split = monitors != Monitors::One;
+    const bool split = monitors != Monitors::One && monitors != Monitors::Powered;
     if (split) width = 2304, height = 768;
     Strings xvfb{"Xvfb", "-screen", "0",
                  std::to_string(width) + "x" + std::to_string(height) + "x24"};
     if (split) xvfb.push_back("-noreset");  // else RandR's monitors go with their last client
-    std::string number = serve(server_, xvfb, {});
+    std::string number = monitors == Monitors::Powered ? serve(server_, xorg(), {})
+                                                       : serve(server_, xvfb, {});
     if (monitors == Monitors::Xinerama)
       number = serve(nested_,
                      {"Xephyr", "-screen", "1280x720", "-origin", "1280,0", "-screen", "1024x768",
@@ -383,6 +394,27 @@ class Desktop {
         end_limit))
         << "the saver neither took the input nor ended";
   }
+  // Xorg on the dummy driver with the DPMS hook, alone: its own configuration, no other's, no
+  // input devices, and no reset when its last client goes (which would power the monitor on).
+  static Strings xorg() {
+    const std::string config = scratch + "/xorg.conf", others = scratch + "/xorg.conf.d";
+    std::filesystem::create_directories(others);
+    std::ofstream(others + "/none.conf");
+    std::ofstream(config)
+        << "Section \"Files\"\n ModulePath \"" PAIRSTREAM_XORG_MODULES "\"\n"
+        << " ModulePath \"/usr/lib/xorg/modules\"\nEndSection\n"
+        << "Section \"Module\"\n Load \"dummydpms\"\n Disable \"glx\"\nEndSection\n"
+        << "Section \"ServerFlags\"\n Option \"AutoAddDevices\" \"false\"\nEndSection\n"
+        << "Section \"Device\"\n Identifier \"dummy\"\n Driver \"dummy\"\n VideoRam 16384\n"
+        << "EndSection\nSection \"Monitor\"\n Identifier \"monitor\"\n HorizSync 30-90\n"
+        << " VertRefresh 50-75\n Modeline \"1920x1080\" 148.50 1920 2008 2052 2200 1080 1084 "
+        << "1089 1125 +hsync +vsync\nEndSection\nSection \"Screen\"\n Identifier \"screen\"\n"
+        << " Device \"dummy\"\n Monitor \"monitor\"\n DefaultDepth 24\n SubSection \"Display\"\n"
+        << "  Depth 24\n  Modes \"1920x1080\"\n EndSubSection\nEndSection\n";
+    static int made = 0;
+    return {"/usr/lib/xorg/Xorg", "-config", config, "-configdir", others, "-noreset", "-ac",
+            "-logfile", scratch + "/xorg-" + std::to_string(++made) + ".log"};
+  }
   // Starts an X server with `argv` that prints its display number to -displayfd; returns the number
   // once it takes connections, or none when it fails. The pipe stays open with the desktop: an
   // Xvfb whose pipe was closed before its first client came was seen to die.
@@ -536,25 +568,30 @@ class On : public ::testing::TestWithParam<std::tuple<Kind, Row>> {
 // session's environment alone; keys come from wtype, the pointer from pairstream-pointer.
 class Compositor {
  public:
-  // Outputs as "WxH X Y", the first one sway's own; place() makes the others.
-  Compositor(bool sway, const Strings& outputs) : sway_(sway) {
+  // Outputs as "WxH X Y", the first one sway's own; place() makes the others. `powered`: sway's
+  // outputs take `dpms off` and `dpms on` (power/headless_dpms.c preloaded), which sway 1.7's
+  // headless ones refuse of themselves.
+  Compositor(bool sway, const Strings& outputs, bool powered = false) : sway_(sway) {
     static int made = 0;
     dir_ = scratch + "/wayland-" + std::to_string(++made);
     const auto run = dir_ + "/run";
     chmod(scratch.c_str(), 0711), mkdir(dir_.c_str(), 0755), mkdir(run.c_str(), 0700);
     std::filesystem::copy_file(PAIRSTREAM_SAVER, dir_ + "/pairstream");
     std::filesystem::copy_file(PAIRSTREAM_WAYLAND_POINTER, dir_ + "/pairstream-pointer");
+    std::filesystem::copy_file(PAIRSTREAM_SWAY_DPMS, dir_ + "/headless_dpms.so");
     if (sway_ && chown(run.c_str(), 65534, 65534) != 0) return;
     user_ = {"env", "-i", "PATH=/usr/bin:/bin", "HOME=" + dir_, "XDG_RUNTIME_DIR=" + run,
              "USER=nobody", "LOGNAME=nobody", "LANG=C.UTF-8"};
     if (sway_) user_.insert(user_.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
     std::ofstream(dir_ + "/sway.conf")
         << "xwayland disable\ndefault_border none\noutput * bg #204060 solid_color\n";
-    server_ = as(sway_ ? Strings{"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1",
-                                 "WLR_RENDERER=pixman", "sway", "-c", dir_ + "/sway.conf"}
-                       : Strings{"weston", "--backend=headless-backend.so", "--use-pixman",
-                                 "--width=800", "--height=600", "--no-config", "--idle-time=0",
-                                 "--debug"}, dir_ + "/compositor.log");
+    Strings server = sway_ ? Strings{"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1",
+                                     "WLR_RENDERER=pixman", "sway", "-c", dir_ + "/sway.conf"}
+                           : Strings{"weston", "--backend=headless-backend.so", "--use-pixman",
+                                     "--width=800", "--height=600", "--no-config",
+                                     "--idle-time=0", "--debug"};
+    if (powered) server.insert(server.begin(), "LD_PRELOAD=" + dir_ + "/headless_dpms.so");
+    server_ = as(server, dir_ + "/compositor.log");
     std::string ipc;
     poll_until([&] {
       for (const auto& entry : std::filesystem::directory_iterator(run)) {
@@ -686,5 +723,94 @@ inline void Compositor::pointer(Child* saver, const std::string& line) {
   };
   if (saver) settled(*saver, send); else send();
 }
+
+// What the tests run on every desktop need of one: the saver started, its show covering the
+// screen and read back, input as a user's devices make it, and the displays' power.
+class Screen {
+ public:
+  virtual ~Screen() = default;
+  virtual bool up() = 0;
+  virtual std::unique_ptr<Child> start() = 0;
+  virtual bool covered() = 0;
+  virtual Screenshot shot() = 0;  // the show's monitor; none while it cannot be read
+  virtual void key() = 0;
+  virtual void click() = 0;
+  virtual void jump() = 0;  // a first report 5 px on, then a jump far past the limit
+  virtual void power(bool on) = 0;
+  virtual long wakes(Child& saver) { return saver.sleeps(); }  // under Wine, its ticks
+  virtual void gone() {}  // the saver has ended: the next start finds an empty screen
+  virtual milliseconds limit() const { return 2s; }
+};
+
+// An X desktop: the Linux saver's, or Wine's, whose displays pairstream-display-state.exe turns
+// off and on for the .scr as Windows tells it.
+class OnX final : public Screen {
+ public:
+  explicit OnX(Desktop& d, bool niced = true) : d_(d) { d_.niced = niced; }
+  ~OnX() override { d_.niced = true; }
+  bool up() override { return d_.up(); }
+  std::unique_ptr<Child> start() override { return d_.start(); }
+  bool covered() override { return d_.saver_window() != 0; }
+  Screenshot shot() override { return d_.screenshot(); }
+  void key() override { d_.fake_key(XK_a, true), d_.fake_key(XK_a, false); }
+  void click() override { d_.fake_button(1, true), d_.fake_button(1, false); }
+  void jump() override { d_.fake_motion(305, 300), d_.fake_motion(505, 300); }
+  void power(bool on) override {
+    if (!d_.wine) {
+      Child({"xset", "dpms", "force", on ? "on" : "off"}, d_.environment()).wait(5s);
+      return;
+    }
+    const auto tool =
+        std::filesystem::path(std::getenv("PAIRSTREAM_SCR")).replace_filename("pairstream-display-state.exe");
+    d_.run({tool, on ? "on" : "off"}, "power")->wait(10s);
+  }
+  long wakes(Child& saver) override {  // the .scr arms its timer once a tick
+    if (!d_.wine) return saver.sleeps();
+    const std::string trace = read_text(saver.log());
+    long n = 0;
+    for (auto at = trace.find("NtSetTimer"); at != std::string::npos; at = trace.find("NtSetTimer", at + 1))
+      ++n;
+    return n;
+  }
+  void gone() override {
+    poll_until([&] { return d_.saver_window() == 0; }, d_.end_limit);
+    d_.fake_motion(300, 300);
+  }
+  milliseconds limit() const override { return d_.wine ? 3s : 2s; }
+
+ private:
+  Desktop& d_;
+};
+
+// sway headless, with the show on its first output.
+class OnSway final : public Screen {
+ public:
+  OnSway(const Strings& outputs, bool powered, bool niced = true)
+      : c_(true, outputs, powered), niced_(niced) {}
+  bool up() override { return c_.up(); }
+  std::unique_ptr<Child> start() override {
+    c_.pointer(nullptr, "to 300 300");
+    return c_.start({}, {}, niced_);
+  }
+  bool covered() override {  // no pixel of sway's background left
+    const Screenshot s = shot();
+    return s.width > 0 && std::ranges::count(s.pixels, 0x204060u) == 0;
+  }
+  Screenshot shot() override { return c_.screenshot("HEADLESS-1"); }
+  // wtype makes its keyboard, waits 300 ms for clients to take its keymap, then types.
+  void key() override { typing_ = c_.as({"wtype", "-s", "300", "a"}); }
+  void click() override { c_.pointer(nullptr, "press 1"), c_.pointer(nullptr, "release 1"); }
+  void jump() override { c_.pointer(nullptr, "by 5 0"), c_.pointer(nullptr, "by 40 0"); }
+  void power(bool on) override {
+    c_.as({"swaymsg", "output", "HEADLESS-1", "dpms", on ? "on" : "off"})->wait(5s);
+  }
+  void gone() override { typing_.reset(); }
+  milliseconds limit() const override { return 3s; }
+
+ private:
+  Compositor c_;
+  bool niced_;
+  std::unique_ptr<Child> typing_;
+};
 
 }  // namespace ps::desktop

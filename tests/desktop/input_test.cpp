@@ -10,63 +10,6 @@
 namespace ps::desktop {
 namespace {
 
-// What a cycle needs of a desktop: a start, the moment its show covers the screen, and input.
-class Screen {
- public:
-  virtual ~Screen() = default;
-  virtual bool up() = 0;
-  virtual std::unique_ptr<Child> start() = 0;
-  virtual bool covered() = 0;
-  virtual void key() = 0;
-  virtual void click() = 0;
-  virtual void jump() = 0;  // a first report 5 px on, then a jump far past the limit
-  virtual void gone() {}    // the saver has ended: the next start finds an empty screen
-  virtual milliseconds limit() const { return 2s; }
-};
-
-class OnX final : public Screen {
- public:
-  explicit OnX(Desktop& d) : d_(d) { d_.niced = false; }
-  ~OnX() override { d_.niced = true; }
-  bool up() override { return d_.up(); }
-  std::unique_ptr<Child> start() override { return d_.start(); }
-  bool covered() override { return d_.saver_window() != 0; }
-  void key() override { d_.fake_key(XK_a, true), d_.fake_key(XK_a, false); }
-  void click() override { d_.fake_button(1, true), d_.fake_button(1, false); }
-  void jump() override { d_.fake_motion(305, 300), d_.fake_motion(505, 300); }
-  void gone() override {
-    poll_until([&] { return d_.saver_window() == 0; }, d_.end_limit);
-    d_.fake_motion(300, 300);
-  }
-  milliseconds limit() const override { return d_.wine ? 3s : 2s; }
-
- private:
-  Desktop& d_;
-};
-
-class OnSway final : public Screen {
- public:
-  OnSway() : c_(true, {"1280x720 0 0"}) {}
-  bool up() override { return c_.up(); }
-  std::unique_ptr<Child> start() override {
-    c_.pointer(nullptr, "to 300 300");
-    return c_.start({}, {}, false);
-  }
-  bool covered() override {  // no pixel of sway's background left
-    const Screenshot s = c_.screenshot("HEADLESS-1");
-    return s.width > 0 && std::ranges::count(s.pixels, 0x204060u) == 0;
-  }
-  // wtype makes its keyboard, waits 300 ms for clients to take its keymap, then types.
-  void key() override { typing_ = c_.as({"wtype", "-s", "300", "a"}); }
-  void click() override { c_.pointer(nullptr, "press 1"), c_.pointer(nullptr, "release 1"); }
-  void jump() override { c_.pointer(nullptr, "by 5 0"), c_.pointer(nullptr, "by 40 0"); }
-  void gone() override { typing_.reset(); }
-
- private:
-  Compositor c_;
-  std::unique_ptr<Child> typing_;
-};
-
 // What the saver was doing: its state, its system call and its threads' stacks.
 std::string doing(Child& saver) {
   const std::string proc = "/proc/" + std::to_string(saver.pid());
@@ -90,15 +33,15 @@ TEST_P(EveryInput, EndsTheShowWithStatus0EveryTimeUnderLoad) {
   std::unique_ptr<Screen> screen;
   if (GetParam() == "Wayland") {
     if (geteuid() != 0) GTEST_SKIP() << "sway runs as user 65534: that needs root";
-    screen = std::make_unique<OnSway>();
+    screen = std::make_unique<OnSway>(Strings{"1280x720 0 0"}, false, false);
   } else if (GetParam() == "Wine") {
     std::string why;
     Desktop* wine = wine_desktop(why);
     if (!wine) GTEST_SKIP() << why;
-    screen = std::make_unique<OnX>(*wine);
+    screen = std::make_unique<OnX>(*wine, false);
   } else {
     own = std::make_unique<Desktop>(Kind::X11, 1920, 1080);
-    screen = std::make_unique<OnX>(*own);
+    screen = std::make_unique<OnX>(*own, false);
   }
   ASSERT_TRUE(screen->up()) << "no desktop";
   Child busy1({"sh", "-c", "while :; do :; done"}), busy2({"sh", "-c", "while :; do :; done"});
