@@ -16,6 +16,7 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -152,6 +153,7 @@ class Wayland final : public Backend {
   std::vector<std::unique_ptr<Seat>> seats_;
   Output* show_ = nullptr;  // the output that plays the show
   double across_ = 1, down_ = 1;  // the show's device pixels a unit of the compositor's
+  int margin_ = 0;  // device pixels a damaged box grows by on every side
   std::array<Buffer, 2> buffers_;
   wl_callback* frame_ = nullptr;  // the compositor has not yet shown the last commit
   Pace::Clock::time_point committed_at_{};
@@ -443,10 +445,12 @@ void Wayland::paint_black(Output& output) {
   std::fill_n(black.pixels, black.bytes / 4, kOpaque);
   apply(output, size);
   wl_surface_attach(output.surface, black.buffer, 0, 0);
-  wl_buffer_destroy(black.buffer);  // the compositor keeps what is attached
-  munmap(black.pixels, black.bytes);
   wl_surface_damage_buffer(output.surface, 0, 0, size.width, size.height);
   wl_surface_commit(output.surface);
+  // Once committed, the compositor keeps what it shows; a buffer destroyed while still pending
+  // would leave the surface without one (KWin then shows nothing there).
+  wl_buffer_destroy(black.buffer);
+  munmap(black.pixels, black.bytes);
 }
 
 // The show plays on the first output that has a surface, at its size in device pixels.
@@ -465,6 +469,9 @@ void Wayland::place_show() {
   const int width = size.width, height = size.height;
   apply(o, size);
   across_ = double(width) / o.width, down_ = double(height) / o.height;
+  // Through a viewport the compositor takes damage to its own units and back, and may round a
+  // box's edge row or column away (KWin does): each box grows by a unit's pixels.
+  margin_ = size.viewport ? static_cast<int>(std::ceil(std::max(across_, down_))) : 0;
   if (width != stage_.surface().width() || height != stage_.surface().height() ||
       !buffers_[0].buffer) {
     stage_.resize(width, height);
@@ -572,9 +579,17 @@ bool Wayland::open() {
   wl_display_roundtrip(display_);  // the outputs' descriptions and the seats' capabilities
   started_ = true;
   for (std::size_t i = 0; i < outputs_.size(); ++i) make_surface(*outputs_[i]);
-  // The show's size before Load: the compositor configures each surface after its first commit.
+  // The show's size before Load: the compositor configures each surface after its first commit,
+  // and may name the scale it prefers only once the surface shows a buffer (KWin does).
   for (int tries = 0; tries < 8 && show_ && !show_->configured; ++tries)
     if (wl_display_roundtrip(display_) < 0) gone();
+  if (show_ && show_->fraction && show_->configured) {  // a few frames at most: it may be off
+    const int said = show_->preferred;
+    paint_black(*show_);
+    for (const auto until = Pace::Clock::now() + ticks_.frame() * kDarkFrames;
+         show_ && show_->preferred == said && Pace::Clock::now() < until;)
+      look(1);
+  }
   ticks_.arm(stage_.Timer1.interval(), false);
   return true;
 }
@@ -714,8 +729,10 @@ void Wayland::present() {
     for (std::size_t band = 0; band < bands_.size(); ++band) {
       auto& span = bands_[band];
       if (span[1] < 0) continue;
-      wl_surface_damage_buffer(show_->surface, span[0], static_cast<int>(band) * kBand,
-                               span[1] - span[0] + 1, kBand);
+      const int left = std::max(span[0] - margin_, 0), top = static_cast<int>(band) * kBand - margin_;
+      wl_surface_damage_buffer(show_->surface, left, std::max(top, 0),
+                               std::min(span[1] + margin_ + 1, width) - left,
+                               std::min(top + kBand + 2 * margin_, surface.height()) - std::max(top, 0));
       span = {INT_MAX, -1};
     }
   }
