@@ -485,6 +485,28 @@ INSTANTIATE_TEST_SUITE_P(Wayland, Scaled,
                          ::testing::Values(Scale{"By2", 2}, Scale{"By1_5", 1.5}, Scale{"By1_25", 1.25}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// KWin names the fractional scale it prefers: the show is drawn at it, one dot a pixel on the glass,
+// from the first frame (KWin names it only once a buffer shows on the surface).
+class KWinScaled : public ::testing::TestWithParam<Scale> {};
+
+TEST_P(KWinScaled, PlaysInDevicePixelsAndEndsOnAKey) {
+  if (geteuid() != 0) GTEST_SKIP() << "KWin runs as user 65534: that needs root";
+  KWin kwin(1280, 720, GetParam().scale);
+  ASSERT_TRUE(kwin.up()) << "no KWin";
+  auto saver = kwin.start();
+  std::optional<int> tick;
+  EXPECT_TRUE(poll_until([&] {
+    return (tick = matching_tick(kwin.x.screenshot(), saver->ticks_at_most())).has_value();
+  }, 5s)) << "the output is not the headless show at " << kwin.x.screenshot().width << "x"
+          << kwin.x.screenshot().height;
+  kwin.x.fake_key(XK_a, true), kwin.x.fake_key(XK_a, false);
+  EXPECT_EQ(saver->wait(3s), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Wayland, KWinScaled,
+                         ::testing::Values(Scale{"By1_5", 1.5}, Scale{"By1_25", 1.25}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // Where both an X display and a compositor are named, the show goes to the compositor, and a
 // host's window, always an X window, gets the show in it.
 TEST_F(Wayland, PicksTheCompositorUnlessAHostsWindowIsNamed) {

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -723,6 +724,56 @@ inline void Compositor::pointer(Child* saver, const std::string& line) {
   };
   if (saver) settled(*saver, send); else send();
 }
+
+// KWin 5.27 on Wayland, as Plasma runs it, with one output of `width` x `height` units at a
+// fractional `scale`: its X11-windowed backend in an Xvfb of the device size, whose screen is then
+// KWin's output in device pixels and whose XTest input reaches the focused surface. It runs as user
+// 65534 from a copy of kwin_wayland that keeps its name (KWin loads its platform by it) but not its
+// file capability, which a container may not grant; with no D-Bus session it does without.
+class KWin {
+ public:
+  KWin(int width, int height, double scale)
+      : x(Kind::X11, int(std::lround(width * scale)), int(std::lround(height * scale))) {
+    static int made = 0;
+    dir_ = scratch + "/kwin-" + std::to_string(++made);
+    const std::string run = dir_ + "/run", home = dir_ + "/home";
+    chmod(scratch.c_str(), 0711), mkdir(dir_.c_str(), 0755), mkdir(run.c_str(), 0700);
+    mkdir(home.c_str(), 0700);
+    std::error_code none;
+    std::filesystem::copy_file("/usr/bin/kwin_wayland", dir_ + "/kwin_wayland", none);
+    std::filesystem::copy_file(PAIRSTREAM_SAVER, dir_ + "/pairstream", none);
+    if (none || chown(run.c_str(), 65534, 65534) != 0 || chown(home.c_str(), 65534, 65534) != 0 ||
+        !x.up())
+      return;
+    user_ = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "env", "-i",
+             "PATH=/usr/bin:/bin", "HOME=" + home, "XDG_RUNTIME_DIR=" + run, x.environment()[0]};
+    Strings argv = user_;
+    argv.insert(argv.end(), {"KWIN_COMPOSE=Q", "KWIN_WAYLAND_NO_PERMISSION_CHECKS=1",
+                             dir_ + "/kwin_wayland", "--x11-display", x.environment()[0].substr(8),
+                             "--width", std::to_string(width), "--height", std::to_string(height),
+                             "--scale", std::to_string(scale), "--socket", "kwin",
+                             "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"});
+    server_ = std::make_unique<Child>(argv, Strings{}, dir_ + "/kwin.log");
+    ready_ = poll_until([&] {  // its socket, and its window over the Xvfb
+      return !server_->running() ||
+             (std::filesystem::exists(run + "/kwin") && x.saver_window() != 0);
+    }, 10s) && server_->running();
+  }
+  bool up() { return ready_ && server_->running(); }
+  std::unique_ptr<Child> start() {
+    Strings argv = user_;
+    argv.insert(argv.end(), {"WAYLAND_DISPLAY=kwin", dir_ + "/pairstream"});
+    return std::make_unique<Child>(argv, Strings{}, dir_ + "/saver.log");
+  }
+
+  Desktop x;
+
+ private:
+  std::string dir_;
+  Strings user_;
+  std::unique_ptr<Child> server_;
+  bool ready_ = false;
+};
 
 // What the tests run on every desktop need of one: the saver started, its show covering the
 // screen and read back, input as a user's devices make it, and the displays' power.
