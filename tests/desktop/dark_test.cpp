@@ -20,20 +20,8 @@ const Dark kDark[] = {{"TheShowGoesOnFromWhereItStoppedOnceLit", Then::Lit},
 class InTheDark : public ::testing::TestWithParam<std::tuple<std::string, Dark>> {
  protected:
   void SetUp() override {
-    const std::string target = std::get<0>(GetParam());
-    if (target == "Wine") {
-      std::string why;
-      Desktop* wine = wine_desktop(why);
-      if (!wine) GTEST_SKIP() << why;
-      screen = std::make_unique<OnX>(*wine);
-    } else if (geteuid() != 0) {
-      GTEST_SKIP() << "Xorg and sway run as root here";
-    } else if (target == "X11") {
-      own = std::make_unique<Desktop>(Kind::X11, 0, 0, true, Monitors::Powered);
-      screen = std::make_unique<OnX>(*own);
-    } else {
-      screen = std::make_unique<OnSway>(Strings{"1280x720 0 0"}, true);
-    }
+    on = target(std::get<0>(GetParam()), true);
+    if (!(screen = on.screen)) GTEST_SKIP() << on.why;
     ASSERT_TRUE(screen->up()) << "no desktop";
   }
   void TearDown() override {
@@ -50,12 +38,12 @@ class InTheDark : public ::testing::TestWithParam<std::tuple<std::string, Dark>>
     }, 10s);
   }
 
-  std::unique_ptr<Desktop> own;
-  std::unique_ptr<Screen> screen;
+  Target on;
+  Screen* screen = nullptr;
 };
 
 TEST_P(InTheDark, ItSleepsAnd) {
-  auto saver = screen->start();
+  auto saver = screen->launch();
   std::optional<int> lit;
   ASSERT_TRUE(poll_until([&] {
     return (lit = matching_tick(screen->shot(), saver->ticks_at_most())).has_value();

@@ -25,14 +25,7 @@ struct Dialog {
   bool says(const std::string& what, milliseconds limit) {
     return poll_until([&] { return log().find(what) != std::string::npos; }, limit);
   }
-  std::size_t ticks() const {  // the saver arms its timer once a tick
-    const std::string text = log();
-    std::size_t n = 0;
-    for (auto at = text.find("NtSetTimer"); at != std::string::npos;
-         at = text.find("NtSetTimer", at + 1))
-      ++n;
-    return n;
-  }
+  std::size_t ticks() const { return count(log(), "NtSetTimer"); }  // one a tick
 };
 
 using Preview = On<const char*>;

@@ -50,6 +50,12 @@ inline bool poll_until(const std::function<bool()>& done, milliseconds limit) {
   return true;
 }
 
+inline long count(const std::string& text, const std::string& word) {
+  long n = 0;
+  for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
+  return n;
+}
+
 inline std::string read_text(const std::string& path) {
   std::ostringstream text;
   text << std::ifstream(path, std::ios::binary).rdbuf();
@@ -198,6 +204,25 @@ inline std::ostream& operator<<(std::ostream& o, Kind k) {
   return o << (k == Kind::X11 ? "X11" : "Wine");
 }
 
+// What the tests run on every desktop need of one: the saver started, its show covering the
+// screen and read back, input as a user's devices make it, and the displays' power.
+class Screen {
+ public:
+  virtual ~Screen() = default;
+  virtual bool up() const = 0;
+  virtual std::unique_ptr<Child> launch() = 0;
+  virtual bool covered() = 0;
+  virtual Screenshot shot() = 0;  // the show's monitor; none while it cannot be read
+  virtual void key() = 0;
+  virtual void click() = 0;
+  virtual void jump() = 0;  // a first report 5 px on, then a jump far past the limit
+  virtual void power(bool on) = 0;
+  virtual long wakes(Child& saver) { return saver.sleeps(); }
+  virtual void gone() {}  // the saver has ended: the next start finds an empty screen
+  virtual milliseconds limit() const { return 3s; }
+  bool niced = true;  // the Linux saver starts first on the CPU
+};
+
 // A desktop's monitors: one, the whole screen; or two side by side, 1280x720 at the left and
 // 1024x768 at the right of a 2304x768 screen, on a root painted blue so that what no window
 // covers shows. The two are RandR 1.5 monitors of an Xvfb, with the one named primary, or the
@@ -211,7 +236,7 @@ struct Area {
 
 // An Xvfb of its own with the Linux saver, or (made once a process) with a Wine prefix and
 // pairstream.scr from PAIRSTREAM_SCR.
-class Desktop {
+class Desktop final : public Screen {
  public:
   Desktop(Kind kind, int width, int height, bool runtime = true, Monitors monitors = Monitors::One)
       : wine(kind == Kind::Wine), start_limit(wine ? 20s : 5s), end_limit(wine ? 5s : 3s) {
@@ -276,7 +301,6 @@ class Desktop {
   Area primary{}, other{};  // with two monitors: the show's, and the one that stays black
   bool booted = false;
   int uid = -1;  // the user the Linux saver's next start runs as, when 0 or more
-  bool niced = true;  // the Linux saver starts first on the CPU
 
   // The saver with `args` and `env` besides the desktop's own; under Wine, with its traces.
   std::unique_ptr<Child> start(Strings args = {}, Strings env = {}, std::string log = {}) {
@@ -305,7 +329,31 @@ class Desktop {
   const std::string& logs() const { return logs_; }
 
   Display* display() const { return display_; }
-  bool up() const { return display_ && server_->running() && (!nested_ || nested_->running()); }
+  bool up() const override {
+    return display_ && server_->running() && (!nested_ || nested_->running());
+  }
+  std::unique_ptr<Child> launch() override { return start(); }
+  bool covered() override { return saver_window() != 0; }
+  Screenshot shot() override { return screenshot(); }
+  void key() override { fake_key(XK_a, true), fake_key(XK_a, false); }
+  void click() override { fake_button(1, true), fake_button(1, false); }
+  void jump() override { fake_motion(305, 300), fake_motion(505, 300); }
+  // DPMS; under Wine, pairstream-display-state.exe tells the .scr as Windows does.
+  void power(bool on) override {
+    if (!wine) Child({"xset", "dpms", "force", on ? "on" : "off"}, env_).wait(5s);
+    const auto tool = wine ? std::filesystem::path(std::getenv("PAIRSTREAM_SCR"))
+                                 .replace_filename("pairstream-display-state.exe")
+                           : "";
+    if (wine) run({tool, on ? "on" : "off"}, "power")->wait(10s);
+  }
+  long wakes(Child& saver) override {  // under Wine, its ticks: the .scr arms its timer for each
+    return wine ? count(read_text(saver.log()), "NtSetTimer") : saver.sleeps();
+  }
+  void gone() override {
+    poll_until([&] { return saver_window() == 0; }, end_limit);
+    fake_motion(300, 300);
+  }
+  milliseconds limit() const override { return wine ? 3s : 2s; }
   void crash() { server_->signal(SIGKILL), server_->wait(5s); }
   // The window, else the screen, or with two monitors the primary's part of it.
   Screenshot screenshot(Window of = 0) {
@@ -320,21 +368,15 @@ class Desktop {
                ? covering_window(display_)
                : window_over(display_, primary.x, primary.y, primary.width, primary.height);
   }
-  // Whether another client may take the keyboard and the pointer (it gives them back at once).
-  bool grabs_free(Window in) {
-    const bool free =
-        XGrabKeyboard(display_, in, 0, GrabModeAsync, GrabModeAsync, 0) == GrabSuccess &&
-        XGrabPointer(display_, in, 0, 0, GrabModeAsync, GrabModeAsync, 0, 0, 0) == GrabSuccess;
-    XUngrabPointer(display_, CurrentTime), XUngrabKeyboard(display_, CurrentTime);
-    return free;
-  }
-  // Whether another client holds both: neither can be taken (what is taken is given back at once).
-  bool grabs_held(Window in) {
-    const bool keyboard = XGrabKeyboard(display_, in, 0, GrabModeAsync, GrabModeAsync, 0) != GrabSuccess;
-    const bool pointer = XGrabPointer(display_, in, 0, 0, GrabModeAsync, GrabModeAsync, 0, 0, 0) != GrabSuccess;
+  // How many of the keyboard and the pointer another client holds: what this one takes of them
+  // it gives back at once.
+  int grabs_held(Window in) {
+    const int held =
+        (XGrabKeyboard(display_, in, 0, GrabModeAsync, GrabModeAsync, 0) != GrabSuccess) +
+        (XGrabPointer(display_, in, 0, 0, GrabModeAsync, GrabModeAsync, 0, 0, 0) != GrabSuccess);
     XUngrabPointer(display_, CurrentTime), XUngrabKeyboard(display_, CurrentTime);
     XSync(display_, False);
-    return keyboard && pointer;
+    return held;
   }
   bool pointer_visible() {
     XFixesCursorImage* image = XFixesGetCursorImage(display_);
@@ -395,26 +437,13 @@ class Desktop {
         end_limit))
         << "the saver neither took the input nor ended";
   }
-  // Xorg on the dummy driver with the DPMS hook, alone: its own configuration, no other's, no
-  // input devices, and no reset when its last client goes (which would power the monitor on).
+  // Xorg on the dummy driver with the DPMS hook, alone: no configuration of the machine's (its
+  // folder of modules has none), and no reset when its last client goes (which powers it on).
   static Strings xorg() {
-    const std::string config = scratch + "/xorg.conf", others = scratch + "/xorg.conf.d";
-    std::filesystem::create_directories(others);
-    std::ofstream(others + "/none.conf");
-    std::ofstream(config)
-        << "Section \"Files\"\n ModulePath \"" PAIRSTREAM_XORG_MODULES "\"\n"
-        << " ModulePath \"/usr/lib/xorg/modules\"\nEndSection\n"
-        << "Section \"Module\"\n Load \"dummydpms\"\n Disable \"glx\"\nEndSection\n"
-        << "Section \"ServerFlags\"\n Option \"AutoAddDevices\" \"false\"\nEndSection\n"
-        << "Section \"Device\"\n Identifier \"dummy\"\n Driver \"dummy\"\n VideoRam 16384\n"
-        << "EndSection\nSection \"Monitor\"\n Identifier \"monitor\"\n HorizSync 30-90\n"
-        << " VertRefresh 50-75\n Modeline \"1920x1080\" 148.50 1920 2008 2052 2200 1080 1084 "
-        << "1089 1125 +hsync +vsync\nEndSection\nSection \"Screen\"\n Identifier \"screen\"\n"
-        << " Device \"dummy\"\n Monitor \"monitor\"\n DefaultDepth 24\n SubSection \"Display\"\n"
-        << "  Depth 24\n  Modes \"1920x1080\"\n EndSubSection\nEndSection\n";
     static int made = 0;
-    return {"/usr/lib/xorg/Xorg", "-config", config, "-configdir", others, "-noreset", "-ac",
-            "-logfile", scratch + "/xorg-" + std::to_string(++made) + ".log"};
+    return {"/usr/lib/xorg/Xorg", "-config", PAIRSTREAM_XORG_CONFIG, "-configdir",
+            PAIRSTREAM_XORG_MODULES, "-modulepath", PAIRSTREAM_XORG_MODULES ",/usr/lib/xorg/modules",
+            "-noreset", "-ac", "-logfile", scratch + "/xorg-" + std::to_string(++made) + ".log"};
   }
   // Starts an X server with `argv` that prints its display number to -displayfd; returns the number
   // once it takes connections, or none when it fails. The pipe stays open with the desktop: an
@@ -563,16 +592,21 @@ class On : public ::testing::TestWithParam<std::tuple<Kind, Row>> {
   ON(X11, X11, suite, rows, name); \
   ON(Wine, Wine, suite, rows, name)
 
-// A Wayland compositor of its own, with no X server: sway headless (layer shell) as user 65534,
-// which it insists on, with outputs made and placed by swaymsg, or weston headless (xdg-shell
-// only, no seat) as this user. The saver runs from a copy that user can read, with a Wayland
-// session's environment alone; keys come from wtype, the pointer from pairstream-pointer.
-class Compositor {
+// A Wayland compositor of its own: sway headless (layer shell) as user 65534, which it insists
+// on, with outputs made and placed by swaymsg; weston headless (xdg-shell only, no seat) as this
+// user; or KWin 5.27 as Plasma runs it, as user 65534, with one output at a fractional scale: its
+// X11-windowed backend in an Xvfb of the device size, whose screen is then that output in device
+// pixels and whose XTest input reaches the show. KWin runs from a copy that keeps its name (it
+// loads its platform by it) but not the file capability a container may not grant. The saver
+// runs from a copy that user can read, with a Wayland session's environment alone; keys come
+// from wtype (or XTest), the pointer from pairstream-pointer.
+enum class Server { Sway, Weston, KWin };
+class Compositor final : public Screen {
  public:
-  // Outputs as "WxH X Y", the first one sway's own; place() makes the others. `powered`: sway's
-  // outputs take `dpms off` and `dpms on` (power/headless_dpms.c preloaded), which sway 1.7's
-  // headless ones refuse of themselves.
-  Compositor(bool sway, const Strings& outputs, bool powered = false) : sway_(sway) {
+  // Sway's outputs as "WxH X Y", the first one its own, place() makes the others; KWin's one as
+  // "WxH SCALE", in its units. `powered`: sway's outputs take `dpms off` and `dpms on`
+  // (power/headless_dpms.c preloaded), which sway 1.7's headless ones refuse of themselves.
+  Compositor(Server server, const Strings& outputs, bool powered = false) : server_(server) {
     static int made = 0;
     dir_ = scratch + "/wayland-" + std::to_string(++made);
     const auto run = dir_ + "/run";
@@ -580,30 +614,51 @@ class Compositor {
     std::filesystem::copy_file(PAIRSTREAM_SAVER, dir_ + "/pairstream");
     std::filesystem::copy_file(PAIRSTREAM_WAYLAND_POINTER, dir_ + "/pairstream-pointer");
     std::filesystem::copy_file(PAIRSTREAM_SWAY_DPMS, dir_ + "/headless_dpms.so");
-    if (sway_ && chown(run.c_str(), 65534, 65534) != 0) return;
+    const bool nobody = server != Server::Weston;
+    if (nobody && (chown(run.c_str(), 65534, 65534) != 0 || chown(dir_.c_str(), 65534, 65534) != 0))
+      return;
     user_ = {"env", "-i", "PATH=/usr/bin:/bin", "HOME=" + dir_, "XDG_RUNTIME_DIR=" + run,
              "USER=nobody", "LOGNAME=nobody", "LANG=C.UTF-8"};
-    if (sway_) user_.insert(user_.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
-    std::ofstream(dir_ + "/sway.conf")
-        << "xwayland disable\ndefault_border none\noutput * bg #204060 solid_color\n";
-    Strings server = sway_ ? Strings{"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1",
-                                     "WLR_RENDERER=pixman", "sway", "-c", dir_ + "/sway.conf"}
-                           : Strings{"weston", "--backend=headless-backend.so", "--use-pixman",
-                                     "--width=800", "--height=600", "--no-config",
-                                     "--idle-time=0", "--debug"};
-    if (powered) server.insert(server.begin(), "LD_PRELOAD=" + dir_ + "/headless_dpms.so");
-    server_ = as(server, dir_ + "/compositor.log");
+    if (nobody) user_.insert(user_.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    Strings argv;
+    if (server == Server::Sway) {
+      std::ofstream(dir_ + "/sway.conf")
+          << "xwayland disable\ndefault_border none\noutput * bg #204060 solid_color\n";
+      argv = {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman", "sway",
+              "-c", dir_ + "/sway.conf"};
+      if (powered) argv.insert(argv.begin(), "LD_PRELOAD=" + dir_ + "/headless_dpms.so");
+    } else if (server == Server::Weston) {
+      argv = {"weston", "--backend=headless-backend.so", "--use-pixman", "--width=800",
+              "--height=600", "--no-config", "--idle-time=0", "--debug"};
+    } else {
+      int width = 0, height = 0;
+      double scale = 1;
+      std::sscanf(outputs.at(0).c_str(), "%dx%d %lf", &width, &height, &scale);
+      x_ = std::make_unique<Desktop>(Kind::X11, int(std::lround(width * scale)),
+                                     int(std::lround(height * scale)));
+      std::error_code none;
+      std::filesystem::copy_file("/usr/bin/kwin_wayland", dir_ + "/kwin_wayland", none);
+      if (none || !x_->up()) return;
+      user_.push_back(x_->environment()[0]);
+      argv = {"KWIN_COMPOSE=Q", "KWIN_WAYLAND_NO_PERMISSION_CHECKS=1", dir_ + "/kwin_wayland",
+              "--x11-display", x_->environment()[0].substr(8), "--width", std::to_string(width),
+              "--height", std::to_string(height), "--scale", std::to_string(scale), "--socket",
+              "wayland-kwin", "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"};
+    }
+    compositor_ = as(argv, dir_ + "/compositor.log");
     std::string ipc;
-    poll_until([&] {
+    poll_until([&] {  // its socket; sway's for swaymsg, and KWin's window over its Xvfb
       for (const auto& entry : std::filesystem::directory_iterator(run)) {
         const auto name = entry.path().filename().string();
         if (name.starts_with("wayland-") && !name.ends_with(".lock")) socket_ = name;
         if (name.starts_with("sway-ipc")) ipc = entry.path();
       }
-      return !socket_.empty() && (!sway_ || !ipc.empty());
+      return !compositor_->running() ||
+             (!socket_.empty() && (server != Server::Sway || !ipc.empty()) &&
+              (server != Server::KWin || x_->saver_window() != 0));
     }, 10s);
     user_.push_back("WAYLAND_DISPLAY=" + socket_);
-    if (!sway_) return;
+    if (server != Server::Sway) return;
     user_.push_back("SWAYSOCK=" + ipc);
     for (std::size_t i = 0; i < outputs.size(); ++i) place(i + 1, outputs[i]);
   }
@@ -618,14 +673,32 @@ class Compositor {
     as({"swaymsg", "output", "HEADLESS-" + std::to_string(number), "mode", size, "position", x, y})
         ->wait(5s);
   }
-  bool up() { return !socket_.empty() && server_->running(); }
-  void crash() { server_->signal(SIGKILL), server_->wait(5s); }
+  bool up() const override { return !socket_.empty() && compositor_ && compositor_->running(); }
+  std::unique_ptr<Child> launch() override {
+    if (server_ == Server::Sway) pointer(nullptr, "to 300 300");
+    return start();
+  }
+  bool covered() override {  // no pixel of sway's background left
+    const Screenshot s = shot();
+    return s.width > 0 && std::ranges::count(s.pixels, 0x204060u) == 0;
+  }
+  Screenshot shot() override { return screenshot(server_ == Server::Sway ? "HEADLESS-1" : ""); }
+  // wtype makes its keyboard, waits 300 ms for clients to take its keymap, then types.
+  void key() override { typing_ = as({"wtype", "-s", "300", "a"}); }
+  void click() override { pointer(nullptr, "press 1"), pointer(nullptr, "release 1"); }
+  void jump() override { pointer(nullptr, "by 5 0"), pointer(nullptr, "by 40 0"); }
+  void power(bool on) override {
+    as({"swaymsg", "output", "HEADLESS-1", "dpms", on ? "on" : "off"})->wait(5s);
+  }
+  void gone() override { typing_.reset(); }
+  void crash() { compositor_->signal(SIGKILL), compositor_->wait(5s); }
+  Desktop* x() { return x_.get(); }  // KWin's X server
   std::unique_ptr<Child> as(Strings argv, const std::string& log = {}, int out = -1) {
     argv.insert(argv.begin(), user_.begin(), user_.end());
     return std::make_unique<Child>(argv, Strings{}, log.empty() ? dir_ + "/tools.log" : log, out);
   }
   // The saver with `args`, and `env` besides the session's (DISPLAY=...).
-  std::unique_ptr<Child> start(const Strings& args = {}, const Strings& env = {}, bool niced = true) {
+  std::unique_ptr<Child> start(const Strings& args = {}, const Strings& env = {}) {
     Strings argv = user_;  // first on the CPU, as on X
     if (niced) argv.insert(argv.begin(), {"nice", "-n", "-20"});
     argv.insert(argv.end(), env.begin(), env.end());
@@ -646,7 +719,8 @@ class Compositor {
     child->wait(5s);
     return text;
   }
-  // One output's real pixels (sway: grim; weston: its screenshooter, a PNG in the home).
+  // One output's real pixels (sway: grim; weston: its screenshooter, a PNG in the home; KWin:
+  // its X server's screen).
   Screenshot screenshot(const std::string& output);
   // A key press and release, once the saver has taken them.
   void key(Child& saver) { settled(saver, [&] { as({"wtype", "-s", "300", "a"})->wait(5s); }); }
@@ -662,17 +736,19 @@ class Compositor {
     }, 3s)) << "the saver neither took the input nor ended";
   }
 
-  bool sway_;
+  Server server_;
+  std::unique_ptr<Desktop> x_;
   std::string dir_, socket_;
   Strings user_;
-  std::unique_ptr<Child> server_, pointer_;
+  std::unique_ptr<Child> compositor_, pointer_, typing_;
   int to_pointer_ = -1, from_pointer_ = -1;
 };
 
 inline Screenshot Compositor::screenshot(const std::string& output) {
   Screenshot shot;
   std::vector<unsigned char> rgb;
-  if (sway_) {
+  if (server_ == Server::KWin) return x_->screenshot();
+  if (server_ == Server::Sway) {
     const std::string ppm = output_of({"grim", "-t", "ppm", "-o", output, "-"});
     std::istringstream header(ppm);
     header.ignore(2) >> shot.width >> shot.height;  // P6, then the most a channel holds: 255
@@ -725,143 +801,26 @@ inline void Compositor::pointer(Child* saver, const std::string& line) {
   if (saver) settled(*saver, send); else send();
 }
 
-// KWin 5.27 on Wayland, as Plasma runs it, with one output of `width` x `height` units at a
-// fractional `scale`: its X11-windowed backend in an Xvfb of the device size, whose screen is then
-// KWin's output in device pixels and whose XTest input reaches the focused surface. It runs as user
-// 65534 from a copy of kwin_wayland that keeps its name (KWin loads its platform by it) but not its
-// file capability, which a container may not grant; with no D-Bus session it does without.
-class KWin {
- public:
-  KWin(int width, int height, double scale)
-      : x(Kind::X11, int(std::lround(width * scale)), int(std::lround(height * scale))) {
-    static int made = 0;
-    dir_ = scratch + "/kwin-" + std::to_string(++made);
-    const std::string run = dir_ + "/run", home = dir_ + "/home";
-    chmod(scratch.c_str(), 0711), mkdir(dir_.c_str(), 0755), mkdir(run.c_str(), 0700);
-    mkdir(home.c_str(), 0700);
-    std::error_code none;
-    std::filesystem::copy_file("/usr/bin/kwin_wayland", dir_ + "/kwin_wayland", none);
-    std::filesystem::copy_file(PAIRSTREAM_SAVER, dir_ + "/pairstream", none);
-    if (none || chown(run.c_str(), 65534, 65534) != 0 || chown(home.c_str(), 65534, 65534) != 0 ||
-        !x.up())
-      return;
-    user_ = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "env", "-i",
-             "PATH=/usr/bin:/bin", "HOME=" + home, "XDG_RUNTIME_DIR=" + run, x.environment()[0]};
-    Strings argv = user_;
-    argv.insert(argv.end(), {"KWIN_COMPOSE=Q", "KWIN_WAYLAND_NO_PERMISSION_CHECKS=1",
-                             dir_ + "/kwin_wayland", "--x11-display", x.environment()[0].substr(8),
-                             "--width", std::to_string(width), "--height", std::to_string(height),
-                             "--scale", std::to_string(scale), "--socket", "kwin",
-                             "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"});
-    server_ = std::make_unique<Child>(argv, Strings{}, dir_ + "/kwin.log");
-    ready_ = poll_until([&] {  // its socket, and its window over the Xvfb
-      return !server_->running() ||
-             (std::filesystem::exists(run + "/kwin") && x.saver_window() != 0);
-    }, 10s) && server_->running();
-  }
-  bool up() { return ready_ && server_->running(); }
-  std::unique_ptr<Child> start() {
-    Strings argv = user_;
-    argv.insert(argv.end(), {"WAYLAND_DISPLAY=kwin", dir_ + "/pairstream"});
-    return std::make_unique<Child>(argv, Strings{}, dir_ + "/saver.log");
-  }
-
-  Desktop x;
-
- private:
-  std::string dir_;
-  Strings user_;
-  std::unique_ptr<Child> server_;
-  bool ready_ = false;
+// The desktop a row of a table shared by the targets runs on: an X server of its own (Xvfb at
+// 1920x1080, or with `powered` Xorg, whose monitor DPMS powers), sway with one output of 1280x720,
+// or the process's Wine session; none, and why, where it cannot run here.
+struct Target {
+  std::unique_ptr<Screen> own;
+  Screen* screen = nullptr;
+  std::string why = "sway and Xorg run as root here";
 };
-
-// What the tests run on every desktop need of one: the saver started, its show covering the
-// screen and read back, input as a user's devices make it, and the displays' power.
-class Screen {
- public:
-  virtual ~Screen() = default;
-  virtual bool up() = 0;
-  virtual std::unique_ptr<Child> start() = 0;
-  virtual bool covered() = 0;
-  virtual Screenshot shot() = 0;  // the show's monitor; none while it cannot be read
-  virtual void key() = 0;
-  virtual void click() = 0;
-  virtual void jump() = 0;  // a first report 5 px on, then a jump far past the limit
-  virtual void power(bool on) = 0;
-  virtual long wakes(Child& saver) { return saver.sleeps(); }  // under Wine, its ticks
-  virtual void gone() {}  // the saver has ended: the next start finds an empty screen
-  virtual milliseconds limit() const { return 2s; }
-};
-
-// An X desktop: the Linux saver's, or Wine's, whose displays pairstream-display-state.exe turns
-// off and on for the .scr as Windows tells it.
-class OnX final : public Screen {
- public:
-  explicit OnX(Desktop& d, bool niced = true) : d_(d) { d_.niced = niced; }
-  ~OnX() override { d_.niced = true; }
-  bool up() override { return d_.up(); }
-  std::unique_ptr<Child> start() override { return d_.start(); }
-  bool covered() override { return d_.saver_window() != 0; }
-  Screenshot shot() override { return d_.screenshot(); }
-  void key() override { d_.fake_key(XK_a, true), d_.fake_key(XK_a, false); }
-  void click() override { d_.fake_button(1, true), d_.fake_button(1, false); }
-  void jump() override { d_.fake_motion(305, 300), d_.fake_motion(505, 300); }
-  void power(bool on) override {
-    if (!d_.wine) {
-      Child({"xset", "dpms", "force", on ? "on" : "off"}, d_.environment()).wait(5s);
-      return;
-    }
-    const auto tool =
-        std::filesystem::path(std::getenv("PAIRSTREAM_SCR")).replace_filename("pairstream-display-state.exe");
-    d_.run({tool, on ? "on" : "off"}, "power")->wait(10s);
+inline Target target(const std::string& name, bool powered = false) {
+  Target t;
+  if (name == "Wine") {
+    t.screen = wine_desktop(t.why);
+  } else if (geteuid() == 0 || (name == "X11" && !powered)) {
+    if (name == "X11")
+      t.own = std::make_unique<Desktop>(Kind::X11, 1920, 1080, true, powered ? Monitors::Powered : Monitors::One);
+    else
+      t.own = std::make_unique<Compositor>(Server::Sway, Strings{"1280x720 0 0"}, powered);
+    t.screen = t.own.get();
   }
-  long wakes(Child& saver) override {  // the .scr arms its timer once a tick
-    if (!d_.wine) return saver.sleeps();
-    const std::string trace = read_text(saver.log());
-    long n = 0;
-    for (auto at = trace.find("NtSetTimer"); at != std::string::npos; at = trace.find("NtSetTimer", at + 1))
-      ++n;
-    return n;
-  }
-  void gone() override {
-    poll_until([&] { return d_.saver_window() == 0; }, d_.end_limit);
-    d_.fake_motion(300, 300);
-  }
-  milliseconds limit() const override { return d_.wine ? 3s : 2s; }
-
- private:
-  Desktop& d_;
-};
-
-// sway headless, with the show on its first output.
-class OnSway final : public Screen {
- public:
-  OnSway(const Strings& outputs, bool powered, bool niced = true)
-      : c_(true, outputs, powered), niced_(niced) {}
-  bool up() override { return c_.up(); }
-  std::unique_ptr<Child> start() override {
-    c_.pointer(nullptr, "to 300 300");
-    return c_.start({}, {}, niced_);
-  }
-  bool covered() override {  // no pixel of sway's background left
-    const Screenshot s = shot();
-    return s.width > 0 && std::ranges::count(s.pixels, 0x204060u) == 0;
-  }
-  Screenshot shot() override { return c_.screenshot("HEADLESS-1"); }
-  // wtype makes its keyboard, waits 300 ms for clients to take its keymap, then types.
-  void key() override { typing_ = c_.as({"wtype", "-s", "300", "a"}); }
-  void click() override { c_.pointer(nullptr, "press 1"), c_.pointer(nullptr, "release 1"); }
-  void jump() override { c_.pointer(nullptr, "by 5 0"), c_.pointer(nullptr, "by 40 0"); }
-  void power(bool on) override {
-    c_.as({"swaymsg", "output", "HEADLESS-1", "dpms", on ? "on" : "off"})->wait(5s);
-  }
-  void gone() override { typing_.reset(); }
-  milliseconds limit() const override { return 3s; }
-
- private:
-  Compositor c_;
-  bool niced_;
-  std::unique_ptr<Child> typing_;
-};
+  return t;
+}
 
 }  // namespace ps::desktop
