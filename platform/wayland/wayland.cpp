@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <numeric>
 #include <string_view>
 #include <vector>
 
@@ -153,7 +154,7 @@ class Wayland final : public Backend {
   std::vector<std::unique_ptr<Seat>> seats_;
   Output* show_ = nullptr;  // the output that plays the show
   double across_ = 1, down_ = 1;  // the show's device pixels a unit of the compositor's
-  int margin_ = 0;  // device pixels a damaged box grows by on every side
+  std::array<int, 2> lattice_{1, 1};  // device pixels across and down to a whole number of units
   std::array<Buffer, 2> buffers_;
   wl_callback* frame_ = nullptr;  // the compositor has not yet shown the last commit
   Pace::Clock::time_point committed_at_{};
@@ -469,9 +470,11 @@ void Wayland::place_show() {
   const int width = size.width, height = size.height;
   apply(o, size);
   across_ = double(width) / o.width, down_ = double(height) / o.height;
-  // Through a viewport the compositor takes damage to its own units and back, and may round a
-  // box's edge row or column away (KWin does): each box grows by a unit's pixels.
-  margin_ = size.viewport ? static_cast<int>(std::ceil(std::max(across_, down_))) : 0;
+  // The compositor takes damage to its own units and back, and a box whose edge falls inside a
+  // unit may lose or misplace that edge's row (KWin's does at 1.25): boxes are widened to edges
+  // on whole units, where pixels and units meet.
+  if (width > 0 && height > 0)
+    lattice_ = {width / std::gcd(width, o.width), height / std::gcd(height, o.height)};
   if (width != stage_.surface().width() || height != stage_.surface().height() ||
       !buffers_[0].buffer) {
     stage_.resize(width, height);
@@ -729,10 +732,12 @@ void Wayland::present() {
     for (std::size_t band = 0; band < bands_.size(); ++band) {
       auto& span = bands_[band];
       if (span[1] < 0) continue;
-      const int left = std::max(span[0] - margin_, 0), top = static_cast<int>(band) * kBand - margin_;
-      wl_surface_damage_buffer(show_->surface, left, std::max(top, 0),
-                               std::min(span[1] + margin_ + 1, width) - left,
-                               std::min(top + kBand + 2 * margin_, surface.height()) - std::max(top, 0));
+      const auto [across, down] = lattice_;
+      const int left = span[0] / across * across, top = static_cast<int>(band) * kBand / down * down;
+      const int right = std::min((span[1] + across) / across * across, width);
+      const int bottom = std::min(((static_cast<int>(band) + 1) * kBand + down - 1) / down * down,
+                                  surface.height());
+      wl_surface_damage_buffer(show_->surface, left, top, right - left, bottom - top);
       span = {INT_MAX, -1};
     }
   }
