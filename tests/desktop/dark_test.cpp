@@ -54,7 +54,7 @@ TEST_P(InTheDark, ItSleepsAnd) {
   ASSERT_TRUE(asleep(*saver)) << "it went on waking more than twice a second, or spinning, in the dark";
   switch (std::get<1>(GetParam()).then) {
     case Then::Key:
-      screen->key();
+      screen->type(*saver);
       EXPECT_EQ(saver->wait(screen->limit()), 0);
       return;
     case Then::Sigterm:

@@ -213,9 +213,11 @@ class Screen {
   virtual std::unique_ptr<Child> launch() = 0;
   virtual bool covered() = 0;
   virtual Screenshot shot() = 0;  // the show's monitor; none while it cannot be read
-  virtual void key() = 0;
-  virtual void click() = 0;
-  virtual void jump() = 0;  // a first report 5 px on, then a jump far past the limit
+  virtual void type(Child& saver) = 0;  // a key pressed and let go, not waited for
+  virtual void click(Child& saver) = 0;
+  // A first report 5 px on, taken (a platform that merges the moves that wait for it would make
+  // the two one first report), then a jump far past the limit.
+  virtual void jump(Child& saver) = 0;
   virtual void power(bool on) = 0;
   virtual long wakes(Child& saver) { return saver.sleeps(); }
   virtual void gone() {}  // the saver has ended: the next start finds an empty screen
@@ -335,9 +337,9 @@ class Desktop final : public Screen {
   std::unique_ptr<Child> launch() override { return start(); }
   bool covered() override { return saver_window() != 0; }
   Screenshot shot() override { return screenshot(); }
-  void key() override { fake_key(XK_a, true), fake_key(XK_a, false); }
-  void click() override { fake_button(1, true), fake_button(1, false); }
-  void jump() override { fake_motion(305, 300), fake_motion(505, 300); }
+  void type(Child&) override { fake_key(XK_a, true), fake_key(XK_a, false); }
+  void click(Child&) override { fake_button(1, true), fake_button(1, false); }
+  void jump(Child& saver) override { move(saver, 305, 300), fake_motion(505, 300); }
   // DPMS; under Wine, pairstream-display-state.exe tells the .scr as Windows does.
   void power(bool on) override {
     if (!wine) Child({"xset", "dpms", "force", on ? "on" : "off"}, env_).wait(5s);
@@ -684,9 +686,9 @@ class Compositor final : public Screen {
   }
   Screenshot shot() override { return screenshot(server_ == Server::Sway ? "HEADLESS-1" : ""); }
   // wtype makes its keyboard, waits 300 ms for clients to take its keymap, then types.
-  void key() override { typing_ = as({"wtype", "-s", "300", "a"}); }
-  void click() override { pointer(nullptr, "press 1"), pointer(nullptr, "release 1"); }
-  void jump() override { pointer(nullptr, "by 5 0"), pointer(nullptr, "by 40 0"); }
+  void type(Child&) override { typing_ = as({"wtype", "-s", "300", "a"}); }
+  void click(Child&) override { pointer(nullptr, "press 1"), pointer(nullptr, "release 1"); }
+  void jump(Child& saver) override { pointer(&saver, "by 5 0"), pointer(nullptr, "by 40 0"); }
   void power(bool on) override {
     as({"swaymsg", "output", "HEADLESS-1", "dpms", on ? "on" : "off"})->wait(5s);
   }

@@ -49,7 +49,7 @@ TEST_P(EveryInput, EndsTheShowWithStatus0EveryTimeUnderLoad) {
     const auto due = Clock::now() + milliseconds(after);
     poll_until([&] { return Clock::now() >= due; }, 1s);
     const int input = cycle % 3;
-    (screen->*(input == 0 ? &Screen::key : input == 1 ? &Screen::click : &Screen::jump))();
+    (screen->*(input == 0 ? &Screen::type : input == 1 ? &Screen::click : &Screen::jump))(*saver);
     const auto status = saver->wait(screen->limit());
     ASSERT_EQ(status, 0) << "cycle " << cycle << " (seed " << seed << "): " << kInputs[input]
                          << " sent " << after << " ms after the show covered the screen left it "
