@@ -586,12 +586,16 @@ bool Wayland::open() {
   // and may name the scale it prefers only once the surface shows a buffer (KWin does).
   for (int tries = 0; tries < 8 && show_ && !show_->configured; ++tries)
     if (wl_display_roundtrip(display_) < 0) gone();
-  if (show_ && show_->fraction && show_->configured) {  // a few frames at most: it may be off
+  if (show_ && show_->fraction && show_->configured) {  // its frame, or a few: it may be off
     const int said = show_->preferred;
+    frame_ = wl_surface_frame(show_->surface);
+    wl_callback_add_listener(frame_, &kFrame, this);
+    committed_at_ = Pace::Clock::now();
     paint_black(*show_);
-    for (const auto until = Pace::Clock::now() + ticks_.frame() * kDarkFrames;
-         show_ && show_->preferred == said && Pace::Clock::now() < until;)
+    while (frame_ && show_ && show_->preferred == said &&
+           Pace::Clock::now() < committed_at_ + ticks_.frame() * kDarkFrames)
       look(1);
+    if (wl_display_roundtrip(display_) < 0) gone();  // what the compositor said with the frame
   }
   ticks_.arm(stage_.Timer1.interval(), false);
   return true;
