@@ -342,11 +342,10 @@ class Desktop final : public Screen {
   void jump(Child& saver) override { move(saver, 305, 300), fake_motion(505, 300); }
   // DPMS; under Wine, pairstream-display-state.exe tells the .scr as Windows does.
   void power(bool on) override {
-    if (!wine) Child({"xset", "dpms", "force", on ? "on" : "off"}, env_).wait(5s);
-    const auto tool = wine ? std::filesystem::path(std::getenv("PAIRSTREAM_SCR"))
-                                 .replace_filename("pairstream-display-state.exe")
-                           : "";
-    if (wine) run({tool, on ? "on" : "off"}, "power")->wait(10s);
+    const char* state = on ? "on" : "off";
+    if (!wine) Child({"xset", "dpms", "force", state}, env_).wait(5s);
+    if (wine) run({std::filesystem::path(std::getenv("PAIRSTREAM_SCR")).replace_filename(
+                       "pairstream-display-state.exe"), state}, "power")->wait(10s);
   }
   long wakes(Child& saver) override {  // under Wine, its ticks: the .scr arms its timer for each
     return wine ? count(read_text(saver.log()), "NtSetTimer") : saver.sleeps();
