@@ -50,7 +50,6 @@ struct Free {
 template <class T>
 using Owned = std::unique_ptr<T, Free>;
 
-constexpr std::uint8_t kBadWindow = 3, kBadDrawable = 9;
 constexpr std::uint32_t kInput = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_BUTTON_PRESS |
                                  XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION;
 constexpr std::uint32_t kPointerInput = kInput & ~XCB_EVENT_MASK_KEY_PRESS;
@@ -482,7 +481,7 @@ void X11::translate(const xcb_generic_event_t& event) {
     case 0: {  // a refused request is not fatal, unless it names the host's window, then gone
       const auto& error = reinterpret_cast<const xcb_generic_error_t&>(event);
       if (hosted_ && error.resource_id == window_ &&
-          (error.error_code == kBadWindow || error.error_code == kBadDrawable))
+          (error.error_code == XCB_WINDOW || error.error_code == XCB_DRAWABLE))
         host_gone();
       break;
     }
